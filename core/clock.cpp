@@ -1,0 +1,133 @@
+#include "core/clock.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+namespace tovalink {
+
+namespace {
+constexpr int64_t kMsPerDay = 86'400'000;
+
+std::string TwoDigits(int value) {
+  char buffer[8];
+  std::snprintf(buffer, sizeof buffer, "%02d", value % 100);
+  return buffer;
+}
+}  // namespace
+
+LocalDateTime Clock::Split(int64_t local_ms) {
+  using namespace std::chrono;
+  int64_t days = local_ms / kMsPerDay;
+  int64_t rest = local_ms % kMsPerDay;
+  if (rest < 0) {
+    rest += kMsPerDay;
+    --days;
+  }
+  const year_month_day ymd{sys_days{std::chrono::days{days}}};
+  LocalDateTime local;
+  local.year = static_cast<int>(ymd.year());
+  local.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+  local.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+  local.hour = static_cast<int>(rest / 3'600'000);
+  local.minute = static_cast<int>(rest / 60'000 % 60);
+  local.second = static_cast<int>(rest / 1000 % 60);
+  local.millisecond = static_cast<int>(rest % 1000);
+  return local;
+}
+
+int64_t Clock::Join(const LocalDateTime& local) {
+  using namespace std::chrono;
+  const year_month_day ymd{year{local.year}, month{static_cast<unsigned>(local.month)},
+                           day{static_cast<unsigned>(local.day)}};
+  const int64_t days = sys_days{ymd}.time_since_epoch().count();
+  return days * kMsPerDay + local.hour * 3'600'000LL + local.minute * 60'000LL +
+         local.second * 1000LL + local.millisecond;
+}
+
+std::string Clock::FormatDate(const LocalDateTime& local) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", local.year % 10000, local.month % 100,
+                local.day % 100);
+  return buffer;
+}
+
+std::string Clock::FormatTime(const LocalDateTime& local) {
+  return TwoDigits(local.hour) + ":" + TwoDigits(local.minute) + ":" + TwoDigits(local.second);
+}
+
+LocalDateTime Clock::Local() { return Split(NowMs()); }
+std::string Clock::Date() { return FormatDate(Local()); }
+std::string Clock::Time() { return FormatTime(Local()); }
+
+int Clock::SecondOfDay() {
+  const LocalDateTime local = Local();
+  return local.hour * 3600 + local.minute * 60 + local.second;
+}
+
+int64_t RealClock::NowMs() {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const int64_t utc_ms = duration_cast<milliseconds>(now.time_since_epoch()).count();
+  const std::time_t seconds = static_cast<std::time_t>(utc_ms / 1000);
+  std::tm broken{};
+  localtime_r(&seconds, &broken);
+  return utc_ms + static_cast<int64_t>(broken.tm_gmtoff) * 1000;
+}
+
+void RealClock::SleepMs(int64_t milliseconds) {
+  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+VirtualClock::VirtualClock() : now_ms_(Join(LocalDateTime{2026, 1, 5, 10, 0, 0, 0})) {}
+
+int64_t VirtualClock::NowMs() {
+  std::lock_guard lock(mutex_);
+  return now_ms_;
+}
+
+void VirtualClock::SleepMs(int64_t milliseconds) {
+  if (milliseconds < 0) milliseconds = 0;
+  std::lock_guard lock(mutex_);
+  slept_ms_ += milliseconds;
+  AdvanceTo(now_ms_ + milliseconds);
+}
+
+void VirtualClock::SetLocal(int year, int month, int day, int hour, int minute, int second,
+                            int millisecond) {
+  std::lock_guard lock(mutex_);
+  now_ms_ = Join(LocalDateTime{year, month, day, hour, minute, second, millisecond});
+}
+
+void VirtualClock::AdvanceMs(int64_t milliseconds) {
+  std::lock_guard lock(mutex_);
+  AdvanceTo(now_ms_ + milliseconds);
+}
+
+void VirtualClock::After(int64_t delay_ms, std::function<void()> action) {
+  std::lock_guard lock(mutex_);
+  actions_.emplace(std::make_pair(now_ms_ + delay_ms, sequence_++), std::move(action));
+}
+
+int64_t VirtualClock::SleptMs() {
+  std::lock_guard lock(mutex_);
+  return slept_ms_;
+}
+
+void VirtualClock::ResetSlept() {
+  std::lock_guard lock(mutex_);
+  slept_ms_ = 0;
+}
+
+void VirtualClock::AdvanceTo(int64_t target) {
+  // Actions may schedule further actions; each runs at its own moment.
+  while (!actions_.empty() && actions_.begin()->first.first <= target) {
+    auto node = actions_.extract(actions_.begin());
+    if (node.key().first > now_ms_) now_ms_ = node.key().first;
+    node.mapped()();
+  }
+  if (target > now_ms_) now_ms_ = target;
+}
+
+}  // namespace tovalink

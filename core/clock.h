@@ -1,0 +1,83 @@
+#pragma once
+// Every sleep and every reading of the local clock goes through a Clock, so that the timing
+// rules (poll intervals, whole-second deadlines, waits across midnight) can be tested on a
+// virtual clock without waiting.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace tovalink {
+
+// A broken-down reading of the local wall clock.
+struct LocalDateTime {
+  int year = 1970;
+  int month = 1;
+  int day = 1;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+
+  // Milliseconds since 1970-01-01 00:00 on the local wall clock (local time read as if it
+  // were UTC), so that the date and the time of day follow from it directly.
+  virtual int64_t NowMs() = 0;
+  virtual void SleepMs(int64_t milliseconds) = 0;
+
+  LocalDateTime Local();
+  // "yyyy-mm-dd" of today.
+  std::string Date();
+  // "hh:mm:ss" of now.
+  std::string Time();
+  // Seconds since local midnight, 0..86399.
+  int SecondOfDay();
+
+  static LocalDateTime Split(int64_t local_ms);
+  static int64_t Join(const LocalDateTime& local);
+  static std::string FormatDate(const LocalDateTime& local);
+  static std::string FormatTime(const LocalDateTime& local);
+};
+
+// The machine's clock; sleeps really sleep.
+class RealClock : public Clock {
+ public:
+  int64_t NowMs() override;
+  void SleepMs(int64_t milliseconds) override;
+};
+
+// A clock for tests: SleepMs advances virtual time at once. Actions scheduled for a virtual
+// moment run, in time order, on the thread whose sleep passes that moment (before its sleep
+// returns), which is how a scripted modem "answers later". Safe to use from several threads.
+class VirtualClock : public Clock {
+ public:
+  VirtualClock();  // starts at 2026-01-05 10:00:00.000
+  int64_t NowMs() override;
+  void SleepMs(int64_t milliseconds) override;
+
+  void SetLocal(int year, int month, int day, int hour, int minute, int second,
+                int millisecond = 0);
+  void AdvanceMs(int64_t milliseconds);
+  // Runs `action` once virtual time reaches NowMs() + delay_ms.
+  void After(int64_t delay_ms, std::function<void()> action);
+  // Total virtual milliseconds slept since construction (or the last reset).
+  int64_t SleptMs();
+  void ResetSlept();
+
+ private:
+  void AdvanceTo(int64_t target);
+
+  std::recursive_mutex mutex_;
+  int64_t now_ms_;
+  int64_t slept_ms_ = 0;
+  uint64_t sequence_ = 0;
+  std::multimap<std::pair<int64_t, uint64_t>, std::function<void()>> actions_;
+};
+
+}  // namespace tovalink

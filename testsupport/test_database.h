@@ -1,0 +1,43 @@
+#pragma once
+// A fresh outlet database for one test, made from schema/outlet.sql on the throwaway MariaDB
+// server whose socket TOVALINK_DB_SOCKET names (scripts/mariadb starts it; scripts/test sets
+// the variable). The database is dropped again when the object goes away.
+
+#include <string>
+
+#include "store/database.h"
+
+namespace tovalink {
+
+class TestDatabase {
+ public:
+  TestDatabase();
+  ~TestDatabase();
+  TestDatabase(const TestDatabase&) = delete;
+  TestDatabase& operator=(const TestDatabase&) = delete;
+
+  // The module's connection to the fresh database.
+  Database& db() { return db_; }
+  const std::string& Name() const { return name_; }
+  // Settings that reach the fresh database (host "localhost" over the server's socket).
+  ConnectionSettings Settings() const;
+  static std::string Socket();
+
+  // Runs a script of statements separated by ";" at the ends of lines, on a connection of
+  // its own (not logged in db()'s statement log).
+  void Run(const std::string& script);
+  // The first column of the first row of a query, "" when there is none.
+  std::string Value(const std::string& query);
+  // All rows of a query, columns joined by "|", rows by "\n".
+  std::string Dump(const std::string& query);
+
+ private:
+  std::string name_;
+  Database admin_;
+  Database db_;
+};
+
+// The text of a file under the source tree, such as "schema/outlet.sql".
+std::string SourceFile(const std::string& relative_path);
+
+}  // namespace tovalink
