@@ -1,0 +1,211 @@
+#include "app/startup.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "core/errors.h"
+#include "store/text.h"
+
+namespace tovalink {
+
+namespace {
+
+// The initial offset of the masking. It keeps the first stored byte of any printable value
+// clear of ";", "=" and blanks, which the file's own rules would eat.
+constexpr unsigned char kMaskOffset = 30;
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::ostringstream content;
+  content << file.rdbuf();
+  text = content.str();
+  return true;
+}
+
+}  // namespace
+
+std::string UnmaskSetting(const std::string& stored) {
+  std::string plain;
+  plain.reserve(stored.size());
+  unsigned char previous = 0;
+  for (size_t i = 0; i < stored.size(); ++i) {
+    const auto code = static_cast<unsigned char>(stored[i]);
+    const auto value = static_cast<unsigned char>(i == 0 ? code - kMaskOffset : code - previous);
+    plain += static_cast<char>(value);
+    previous = value;
+  }
+  return plain;
+}
+
+std::string MaskSetting(const std::string& plain) {
+  std::string stored;
+  unsigned char previous = 0;
+  for (size_t i = 0; i < plain.size(); ++i) {
+    const auto code = static_cast<unsigned char>(plain[i]);
+    const auto value = static_cast<unsigned char>(i == 0 ? code + kMaskOffset : code + previous);
+    stored += static_cast<char>(value);
+    previous = code;
+  }
+  const bool blank_end =
+      !stored.empty() && (static_cast<unsigned char>(stored.front()) <= ' ' ||
+                          static_cast<unsigned char>(stored.back()) <= ' ');
+  if (blank_end || stored.find_first_of(";=\r\n") != std::string::npos) {
+    throw std::invalid_argument(
+        "this value cannot be masked for dbsetting.txt; use printable ASCII characters only");
+  }
+  return stored;
+}
+
+ConnectionSettings ParseSettingsFile(const std::string& text) {
+  ConnectionSettings settings;
+  for (std::string line : SplitText(text, "\n")) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t first = line.find('=');
+    if (first == std::string::npos) continue;
+    const size_t second = line.find('=', first + 1);
+    const std::string key = LowerAscii(Trim(line.substr(0, first)));
+    const std::string raw = second == std::string::npos
+                                ? line.substr(first + 1)
+                                : line.substr(first + 1, second - first - 1);
+    const std::string value = ReplaceAll(Trim(raw), ";", "");
+    if (key == "ipserver") {
+      settings.host = value;
+    } else if (key == "dbname") {
+      settings.database = UnmaskSetting(value);
+    } else if (key == "user") {
+      settings.user = UnmaskSetting(value);
+    } else if (key == "pass") {
+      settings.password = UnmaskSetting(value);
+    }
+  }
+  return settings;
+}
+
+std::vector<StartPiece> SplitStartArgument(const std::string& argument) {
+  std::vector<StartPiece> pieces;
+  for (const std::string& piece : SplitText(argument, "#")) {
+    const size_t first = piece.find('=');
+    if (first == std::string::npos) {
+      pieces.push_back({piece, ""});
+      continue;
+    }
+    const size_t second = piece.find('=', first + 1);
+    pieces.push_back({piece.substr(0, first),
+                      second == std::string::npos ? piece.substr(first + 1)
+                                                  : piece.substr(first + 1, second - first - 1)});
+  }
+  return pieces;
+}
+
+void ApplyStartArgument(Form& form, const std::vector<StartPiece>& pieces) {
+  for (const StartPiece& piece : pieces) {
+    if (piece.key == "comm") {
+      form.cport = piece.value;
+    } else if (piece.key == "baudrate") {
+      form.cbaud = piece.value;
+    } else if (piece.key == "handshake") {
+      form.chands = piece.value;
+    } else if (piece.key == "tipemodem") {
+      form.cmodem = piece.value;
+    } else if (piece.key == "namamodul") {
+      form.csumber = piece.value;
+    } else if (piece.key == "caradial") {
+      form.ctipeprov = piece.value;
+    } else if (piece.key == "metodetrx") {
+      form.cmethod = piece.value;
+    } else if (piece.key == "pin") {
+      form.epin = piece.value;
+    }
+  }
+}
+
+void ModuleSettings(Form& form, Database& db) {
+  Rows rows = db.OpenSql("SELECT * FROM modulaktif where namamodul=\"" + db.Escape(form.csumber) +
+                         "\"");
+  if (rows.Count() >= 1) {
+    form.epin = rows.Text("pin");
+    form.cport = rows.Text("comm");
+    form.chands = rows.Text("handshake");
+    form.cbaud = rows.Text("autoretur");
+    form.ctipeprov = rows.Text("caradial");
+    form.cmodem = rows.Text("tipemodem");
+    form.cmethod = rows.Text("metodetrx");
+    form.etunggu = rows.Text("waktutunggu");
+  }
+  form.ProviderType = form.ctipeprov;
+  form.SetGmkVisible(form.ProviderType == "MKIOS");
+}
+
+StartupOutcome RunStartup(Form& form, Database& db, const std::string& program_folder,
+                          const std::string& start_argument) {
+  std::string text;
+  if (!ReadWholeFile(program_folder + "/" + kSettingsFileName, text) || text.empty()) {
+    form.ShowMessage("File dbsetting.txt tidak ada");
+    return StartupOutcome::NoSettingsFile;
+  }
+  const ConnectionSettings settings = ParseSettingsFile(text);
+  try {
+    db.Connect(settings);
+  } catch (const DatabaseError&) {
+    form.ShowMessage("Tidak Konek ke Database , cek init.ini");
+  }
+  form.StopRequested = true;
+
+  form.cmodem_items = {"WAVECOM", "SIEMENS", "NOKCDMA_6235"};
+  form.cmodem = form.cmodem_items.front();
+  form.cport_items.clear();
+  for (int port = 1; port <= 100; ++port) form.cport_items.push_back(std::to_string(port));
+  form.cport = "4";
+  form.cbaud_items = {"9600", "115200"};
+  form.cbaud = "115200";
+  form.chands_items = {"2", "1", "0"};
+  form.chands = "2";
+
+  try {
+    form.ctipeprov_items = {"DOMPET", "MKIOS", "MTRONIK"};
+    for (Rows rows = db.OpenSql("SELECT idserver from hostserver order by idserver"); !rows.Eof();
+         rows.Next()) {
+      form.ctipeprov_items.push_back(rows.Text(0));
+    }
+    form.ctipeprov = form.ctipeprov_items.front();
+    form.csumber_items.clear();
+    for (Rows rows = db.OpenSql("SELECT namamodul FROM modulaktif ORDER BY namamodul");
+         !rows.Eof(); rows.Next()) {
+      form.csumber_items.push_back(rows.Text(0));
+    }
+    form.csumber.clear();
+  } catch (const DatabaseError& error) {
+    form.ShowMessage(error.what());
+    return StartupOutcome::QueryFailed;
+  }
+
+  const std::vector<StartPiece> pieces = SplitStartArgument(start_argument);
+  ApplyStartArgument(form, pieces);
+  if (pieces.size() > 2) {
+    try {
+      ModuleSettings(form, db);
+    } catch (const DatabaseError& error) {
+      form.ShowMessage(error.what());
+      return StartupOutcome::QueryFailed;
+    }
+    return StartupOutcome::StartModule;
+  }
+  return StartupOutcome::Idle;
+}
+
+std::string ProgramFolder() {
+  char path[4096];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return ".";
+  std::string folder(path, static_cast<size_t>(length));
+  const size_t slash = folder.rfind('/');
+  return slash == std::string::npos ? "." : folder.substr(0, slash);
+}
+
+std::string TrayHint(const Form& form) { return "Com:" + form.cport + "(" + form.csumber + ")"; }
+
+}  // namespace tovalink

@@ -1,0 +1,61 @@
+#pragma once
+// Start-up of a module: dbsetting.txt, the connection, the lists of the form, the command
+// line (the start argument) and the module's stored settings. Runs on the user-interface
+// thread before the window is shown.
+
+#include <string>
+#include <vector>
+
+#include "core/form.h"
+#include "store/database.h"
+
+namespace tovalink {
+
+// The file that names the database, beside the program.
+inline constexpr const char* kSettingsFileName = "dbsetting.txt";
+
+// The masking of "dbname", "user" and "pass" in dbsetting.txt.
+std::string UnmaskSetting(const std::string& stored);
+// The inverse: what to write into dbsetting.txt for a plain value. Raises
+// std::invalid_argument when the masked form would not survive the file's own rules (a
+// stored byte that is ";", "=", a line end or a blank at either end).
+std::string MaskSetting(const std::string& plain);
+
+// Parses the text of dbsetting.txt (lines ended by CR LF or LF).
+ConnectionSettings ParseSettingsFile(const std::string& text);
+
+// One "key=value" piece of the start argument.
+struct StartPiece {
+  std::string key;
+  std::string value;
+};
+// The pieces as "#" splits them: an empty piece between two "#" counts, nothing after a final
+// "#" does.
+std::vector<StartPiece> SplitStartArgument(const std::string& argument);
+// Sets the boxes named by the pieces, left to right; unknown keys and empty pieces are ignored.
+void ApplyStartArgument(Form& form, const std::vector<StartPiece>& pieces);
+
+// Loads the module named by csumber from modulaktif into the boxes, then takes ProviderType
+// from ctipeprov and shows gmk exactly for "MKIOS". Raises DatabaseError.
+void ModuleSettings(Form& form, Database& db);
+
+enum class StartupOutcome {
+  NoSettingsFile,  // "File dbsetting.txt tidak ada": nothing else was done
+  QueryFailed,     // the lists could not be read; the library's text was shown
+  Idle,            // settings loaded; the module waits for START
+  StartModule,     // the start argument had more than two pieces: ModuleSettings ran, START next
+};
+
+// Runs start-up: reads dbsetting.txt from `program_folder`, connects, fills the lists, applies
+// the start argument and, for more than two pieces, runs ModuleSettings. Messages for the
+// operator go to the form. START itself is the caller's (module control).
+StartupOutcome RunStartup(Form& form, Database& db, const std::string& program_folder,
+                          const std::string& start_argument);
+
+// The folder of the running program (not the current folder).
+std::string ProgramFolder();
+
+// The tray hint: "Com:" + port + "(" + module name + ")".
+std::string TrayHint(const Form& form);
+
+}  // namespace tovalink

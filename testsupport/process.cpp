@@ -1,0 +1,138 @@
+#include "testsupport/process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "app/startup.h"
+
+namespace tovalink {
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+int Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+          const std::string& folder, const std::string& out_path, const std::string& err_path) {
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int Decode(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace
+
+ProgramResult RunProgram(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& environment,
+                         const std::string& working_folder) {
+  TempFolder scratch;
+  const std::string out_path = scratch.path() + "/out";
+  const std::string err_path = scratch.path() + "/err";
+  const int pid = Spawn(argv, environment, working_folder, out_path, err_path);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {Decode(status), ReadFile(out_path), ReadFile(err_path)};
+}
+
+RunningProgram::RunningProgram(const std::vector<std::string>& argv,
+                               const std::map<std::string, std::string>& environment,
+                               const std::string& working_folder) {
+  char name[] = "/tmp/tovalink_err_XXXXXX";
+  const int fd = mkstemp(name);
+  if (fd >= 0) close(fd);
+  err_path_ = name;
+  pid_ = Spawn(argv, environment, working_folder, "/dev/null", err_path_);
+}
+
+RunningProgram::~RunningProgram() {
+  if (Running()) {
+    Signal(SIGKILL);
+    Wait(5000);
+  }
+  std::remove(err_path_.c_str());
+}
+
+int RunningProgram::Wait(int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (status_ < 0) {
+    int status = 0;
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      status_ = Decode(status);
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return status_;
+}
+
+void RunningProgram::Signal(int signal_number) {
+  if (status_ < 0) kill(pid_, signal_number);
+}
+
+bool RunningProgram::Running() { return Wait(0) < 0; }
+
+std::string RunningProgram::Err() const { return ReadFile(err_path_); }
+
+std::string CopyProgram(const std::string& program_path, const std::string& folder) {
+  const std::filesystem::path target =
+      std::filesystem::path(folder) / std::filesystem::path(program_path).filename();
+  std::filesystem::copy_file(program_path, target,
+                             std::filesystem::copy_options::overwrite_existing);
+  return target.string();
+}
+
+TempFolder::TempFolder() {
+  char name[] = "/tmp/tovalink_XXXXXX";
+  if (mkdtemp(name) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = name;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void WriteSettingsFile(const std::string& folder, const std::string& database) {
+  std::ofstream file(folder + "/" + kSettingsFileName, std::ios::binary);
+  file << "ipserver=localhost\r\ndbname=" << MaskSetting(database)
+       << "\r\nuser=" << MaskSetting("root") << "\r\npass=\r\n";
+}
+
+}  // namespace tovalink

@@ -1,0 +1,62 @@
+#pragma once
+// Running one of the project's programs from a test, as a person or a script would.
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tovalink {
+
+struct ProgramResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// Runs `argv` to its end with the extra environment variables set, collecting its output.
+ProgramResult RunProgram(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& environment = {},
+                         const std::string& working_folder = "");
+
+// A running program: started at once, stopped with a signal (SIGTERM by default) when asked or
+// when the object goes away. Its standard error is collected into a file.
+class RunningProgram {
+ public:
+  RunningProgram(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& environment = {},
+                 const std::string& working_folder = "");
+  ~RunningProgram();
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  // Waits up to `timeout_ms` for the program to end; returns its status or -1 if it still runs.
+  int Wait(int timeout_ms);
+  void Signal(int signal_number);
+  bool Running();
+  std::string Err() const;  // what it wrote to standard error so far
+  int pid() const { return pid_; }
+
+ private:
+  int pid_ = -1;
+  int status_ = -1;
+  std::string err_path_;
+};
+
+// Copies a built program into `folder` (start-up reads dbsetting.txt beside the program).
+std::string CopyProgram(const std::string& program_path, const std::string& folder);
+
+// A fresh temporary folder, removed when the object goes away.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Writes a dbsetting.txt into `folder` naming the database of `settings` (masked values).
+void WriteSettingsFile(const std::string& folder, const std::string& database);
+
+}  // namespace tovalink
