@@ -1,9 +1,47 @@
-// tovalinkd: the module without a window.
+// tovalinkd: the module without a window. Its displays go to standard error as timestamped
+// lines; SIGTERM and SIGINT act as STOP.
+#include <csignal>
 #include <iostream>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/module_control.h"
 #include "app/options.h"
+#include "app/startup.h"
+#include "core/app_end.h"
+#include "core/clock.h"
+#include "core/form.h"
+#include "modem/serial_port.h"
+#include "store/database.h"
+
+namespace {
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+void OnStopSignal(int) { stop_signal = 1; }
+
+// Control bytes of modem texts shown readably on one line.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (static_cast<unsigned char>(c) < ' ') {
+      static const char kHex[] = "0123456789ABCDEF";
+      out += "\\x";
+      out += kHex[(static_cast<unsigned char>(c) >> 4) & 15];
+      out += kHex[c & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace tovalink;
@@ -12,6 +50,70 @@ int main(int argc, char** argv) {
   if (options.kind != OptionKind::Run) {
     return RunToolOption(options, "tovalinkd", std::cout, std::cerr);
   }
-  std::cerr << "tovalinkd: running a module is not built yet\n";
-  return 2;
+
+  Form form;
+  RealClock clock;
+  std::mutex writer;
+  form.SetObserver([&](const FormChange& change) {
+    std::string line;
+    switch (change.what) {
+      case FormDisplay::Msaldo: line = "msaldo: " + change.text; break;
+      case FormDisplay::StatusPanel:
+        line = "status" + std::to_string(change.index) + ": " + change.text;
+        break;
+      case FormDisplay::Memo1: line = "memo1: " + change.text; break;
+      case FormDisplay::Stock: line = "stock " + change.name + ": " + change.text; break;
+      case FormDisplay::Gmk: line = "gmk: " + change.text; break;
+      case FormDisplay::Message: line = "message: " + change.text; break;
+      case FormDisplay::Buttons: return;
+    }
+    const std::string stamp = clock.Date() + " " + clock.Time();
+    std::lock_guard lock(writer);
+    std::cerr << stamp << " " << Printable(line) << std::endl;
+  });
+
+  Database db;
+  const StartupOutcome outcome = RunStartup(form, db, ProgramFolder(), options.start_argument);
+  if (outcome == StartupOutcome::NoSettingsFile || outcome == StartupOutcome::QueryFailed) {
+    return 1;
+  }
+  if (form.csumber.empty()) {
+    std::cerr << "tovalinkd: no module named: give namamodul=NAME in the start argument\n";
+    PrintUsage(std::cerr, "tovalinkd");
+    return 2;
+  }
+  // Without a START button, one or two pieces start the module as three would.
+  if (outcome == StartupOutcome::Idle) {
+    try {
+      ModuleSettings(form, db);
+    } catch (const std::exception& error) {
+      form.ShowMessage(error.what());
+      return 1;
+    }
+  }
+
+  TermiosPort port;
+  ProcessEnd process_end;
+  ModuleControl control(form, db, clock, port, process_end);
+  std::signal(SIGTERM, OnStopSignal);
+  std::signal(SIGINT, OnStopSignal);
+  switch (control.Start()) {
+    case ModuleControl::StartResult::Refused:
+      return kExitRefused;
+    case ModuleControl::StartResult::Aborted:
+      return kExitAborted;  // not reached: AbortModule ends the process
+    case ModuleControl::StartResult::Running:
+      break;
+  }
+  // The user-interface thread of a program without a window: the supervision tick and the
+  // stop signals.
+  int64_t next_tick = clock.NowMs() + kTickMs;
+  for (;;) {
+    clock.SleepMs(50);
+    if (stop_signal) control.Stop();
+    if (clock.NowMs() >= next_tick) {
+      next_tick += kTickMs;
+      control.Tick();
+    }
+  }
 }

@@ -44,7 +44,8 @@ class Form {
   Form();
 
   // Settings boxes (texts) and their lists.
-  std::string csumber, cport, chands, cbaud, cmodem, cmethod, ctipeprov, epin, etunggu;
+  std::string csumber, cport, chands, cbaud, cmodem, cmethod, ctipeprov, epin;
+  std::string etunggu = "20";
   std::vector<std::string> csumber_items, cport_items, chands_items, cbaud_items, cmodem_items,
       ctipeprov_items;
 

@@ -1,0 +1,135 @@
+#include "app/module_control.h"
+
+#include "core/errors.h"
+
+namespace tovalink {
+
+ModuleControl::ModuleControl(Form& form, Database& db, Clock& clock, SerialPort& port,
+                             AppEnd& app_end)
+    : form_(form),
+      db_(db),
+      clock_(clock),
+      port_(port),
+      app_end_(app_end),
+      exchange_(port, form, clock, [this](const std::string& message, const std::string& port_text) {
+        AbortModule(message, port_text);
+      }) {}
+
+ModuleControl::~ModuleControl() {
+  if (worker_) {
+    worker_->RequestEnd();
+    worker_->Join();
+  }
+}
+
+std::string ModuleControl::Heartbeat() const {
+  return "UPDATE modulaktif SET waktu=\"" + clock_.Time() + "\",statrun=1 WHERE namamodul=\"" +
+         db_.Escape(form_.csumber) + "\"";
+}
+
+ModuleControl::StartResult ModuleControl::Start() {
+  form_.DialSuffix.clear();
+  if (db_.OpenSql("SELECT * FROM modulaktif").Count() > 8) {
+    form_.ShowMessage("Jumlah Modul Maksimal 8 Modul");
+    return StartResult::Refused;
+  }
+  db_.ExecSql(Heartbeat());
+  Rows provider = db_.OpenSql("SELECT caradial FROM modulaktif where namamodul=\"" +
+                              db_.Escape(form_.csumber) + "\" LIMIT 1");
+  form_.ProviderType = provider.Count() > 0 ? provider.Text(0) : std::string();
+  if (form_.cmodem == "SIEMENS") form_.DialSuffix = ";";
+  form_.DialReplyEnd = form_.cmodem == "WAVECOM" ? ",15\r\n" : "OK";
+
+  form_.StopRequested = false;
+  timer_on_ = true;
+  Form::Buttons buttons = form_.GetButtons();
+  buttons.set_modem_enabled = false;
+  form_.SetButtons(buttons);
+
+  try {
+    port_.Open(PortPath(form_.cport), SettingsFromBoxes(form_.cbaud, form_.chands));
+  } catch (const PortError&) {
+    AbortModule("Error Access com " + form_.cport, form_.cport);
+    return StartResult::Aborted;
+  }
+  buttons.start_enabled = false;
+  buttons.stop_enabled = true;
+  form_.SetButtons(buttons);
+
+  // A provider type whose channel this program does not have must not take its sales: they
+  // would be marked taken and never executed.
+  if (!ChannelAvailable(form_.ctipeprov)) {
+    AbortModule("Tipe " + form_.ctipeprov + " belum didukung modul ini", form_.cport);
+    return StartResult::Aborted;
+  }
+  worker_ = std::make_unique<Worker>(Module{
+      form_, db_, clock_, exchange_,
+      [this](const std::string& message, const std::string& port_text) {
+        AbortModule(message, port_text);
+      },
+      app_end_});
+  worker_->Start();
+  return StartResult::Running;
+}
+
+bool ModuleControl::BeginEnd() {
+  bool expected = false;
+  return ended_.compare_exchange_strong(expected, true);
+}
+
+void ModuleControl::Stop() {
+  // The worker is told first, so that its own stop branch cannot overwrite STOP's row.
+  if (worker_) worker_->RequestEnd();
+  form_.StopRequested = true;
+  if (!BeginEnd()) return;
+  try {
+    timer_on_ = false;
+    db_.ExecSql("UPDATE modulaktif SET lokasifile=\"-\",statrun=0,autorun=0 WHERE namamodul=\"" +
+                db_.Escape(form_.csumber) + "\"");
+    if (worker_) worker_->RequestEnd();
+  } catch (const std::exception&) {
+    // The program ends all the same; the row keeps what it had.
+  }
+  try {
+    port_.Close();
+    Form::Buttons buttons = form_.GetButtons();
+    buttons.stop_enabled = false;
+    buttons.start_enabled = true;
+    form_.SetButtons(buttons);
+  } catch (const std::exception&) {
+  }
+  app_end_.EndApplication(kExitStopped);
+}
+
+void ModuleControl::Tick() {
+  if (!timer_on_ || ended_) return;
+  try {
+    db_.ExecSql(Heartbeat());
+    Rows rows = db_.OpenSql("SELECT autorun FROM modulaktif WHERE namamodul=\"" +
+                            db_.Escape(form_.csumber) + "\"");
+    if (rows.Count() > 0 && !rows.IsNull("autorun")) {
+      const std::string autorun = rows.Text("autorun");
+      if (autorun == "0" || autorun == "2") Stop();
+    }
+  } catch (const std::exception&) {
+    // An unreachable database only stops the heartbeat; the next tick tries again.
+  }
+}
+
+void ModuleControl::AbortModule(const std::string& message, const std::string& port) {
+  if (!BeginEnd()) return;
+  if (worker_) worker_->RequestEnd();
+  timer_on_ = false;
+  try {
+    db_.ExecSql("UPDATE modulaktif SET lokasifile=\"" + db_.Escape(message) +
+                "\",statrun=0,autorun=2 WHERE comm=\"" + db_.Escape(port) + "\"");
+    if (port_.IsOpen()) port_.Close();
+    if (worker_) worker_->RequestEnd();
+  } catch (const std::exception&) {
+    if (worker_) worker_->RequestEnd();
+  }
+  form_.ShowMessage(message);
+  app_end_.EndApplication(kExitAborted);
+}
+
+}  // namespace tovalink

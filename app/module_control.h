@@ -1,0 +1,66 @@
+#pragma once
+// Module control: START, STOP, the two-second supervision tick and AbortModule, the small
+// remote-control protocol on the module's row in modulaktif.
+//
+// Threads: Start, Stop and Tick run on the user-interface thread; AbortModule on whichever
+// thread reports a fatal error (mostly the worker). Only the first of STOP and AbortModule
+// acts: after it the application is ending and nothing more is written.
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/app_end.h"
+#include "core/clock.h"
+#include "core/form.h"
+#include "engine/worker.h"
+#include "modem/exchange.h"
+#include "modem/serial_port.h"
+#include "store/database.h"
+
+namespace tovalink {
+
+// Exit statuses of the program.
+inline constexpr int kExitStopped = 0;     // STOP, a remote stop, or the worker's stop branch
+inline constexpr int kExitAborted = 1;     // AbortModule
+inline constexpr int kExitRefused = 3;     // START refused (more than eight modules)
+
+inline constexpr int kTickMs = 2000;
+
+class ModuleControl {
+ public:
+  ModuleControl(Form& form, Database& db, Clock& clock, SerialPort& port, AppEnd& app_end);
+  ~ModuleControl();  // ends and joins a worker left running (tests)
+  ModuleControl(const ModuleControl&) = delete;
+  ModuleControl& operator=(const ModuleControl&) = delete;
+
+  enum class StartResult { Running, Refused, Aborted };
+  StartResult Start();
+  void Stop();
+  // One supervision tick; the front end calls it every kTickMs while TimerOn().
+  void Tick();
+  bool TimerOn() const { return timer_on_.load(); }
+  void AbortModule(const std::string& message, const std::string& port);
+
+  bool Ended() const { return ended_.load(); }
+  Worker* worker() { return worker_.get(); }
+  Exchange& exchange() { return exchange_; }
+
+ private:
+  // Returns false when the application is already ending.
+  bool BeginEnd();
+  std::string Heartbeat() const;
+
+  Form& form_;
+  Database& db_;
+  Clock& clock_;
+  SerialPort& port_;
+  AppEnd& app_end_;
+  Exchange exchange_;
+  std::unique_ptr<Worker> worker_;
+  std::atomic<bool> timer_on_{false};
+  std::atomic<bool> ended_{false};
+};
+
+}  // namespace tovalink
