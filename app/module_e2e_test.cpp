@@ -1,0 +1,164 @@
+// The module as a program: tovalinkd beside its own dbsetting.txt, the real database and the
+// simulated modem on a pseudo-terminal, on the real clock.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "modem/serial_port.h"
+#include "sim/sim_harness.h"
+#include "testsupport/process.h"
+#include "testsupport/test_database.h"
+
+namespace tovalink {
+namespace {
+
+class ModuleEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    program_ = CopyProgram(TOVALINKD_PATH, folder_.path());
+    WriteSettingsFile(folder_.path(), t.Name());
+  }
+
+  void StartSim(const std::string& scenario = "", int port = 7) {
+    SimOptions options;
+    options.port = port;
+    options.scenario_json = scenario;
+    sim_ = std::make_unique<SimHarness>(options);
+  }
+
+  std::unique_ptr<RunningProgram> StartModule(const std::string& argument,
+                                              const std::string& port_dir = "") {
+    return std::make_unique<RunningProgram>(
+        std::vector<std::string>{program_, argument},
+        std::map<std::string, std::string>{
+            {"MYSQL_UNIX_PORT", TestDatabase::Socket()},
+            {"TOVALINK_PORT_DIR", port_dir.empty() ? sim_->Dir() : port_dir}});
+  }
+
+  // Polls a query until it gives `expected` or the time is up; returns the last value.
+  std::string WaitForValue(const std::string& query, const std::string& expected,
+                           int timeout_ms = 20000) {
+    std::string value;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+      value = t.Value(query);
+      if (value == expected) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return value;
+  }
+
+  TestDatabase t;
+  TempFolder folder_;
+  std::string program_;
+  std::unique_ptr<SimHarness> sim_;
+};
+
+TEST_F(ModuleEndToEndTest, HeartbeatAndRemoteStop) {
+  t.Run("INSERT INTO modulaktif (namamodul, comm, caradial, tipemodem, autorun) VALUES"
+        " ('M1', '7', 'HOSTA', 'WAVECOM', 1);");
+  StartSim();
+  auto module = StartModule("namamodul=M1#comm=7#pin=1");
+  ASSERT_EQ(WaitForValue("SELECT statrun FROM modulaktif", "1", 5000), "1");
+  const std::string first = t.Value("SELECT waktu FROM modulaktif");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_NE(t.Value("SELECT waktu FROM modulaktif"), first);
+  EXPECT_TRUE(sim_->WaitFor("RX", "AT+CMGL=4", 8000));
+
+  for (const char* keeps : {"3", "NULL"}) {
+    t.Run(std::string("UPDATE modulaktif SET autorun=") + keeps + ";");
+    std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+    EXPECT_TRUE(module->Running()) << keeps;
+  }
+  t.Run("UPDATE modulaktif SET autorun=0;");
+  EXPECT_EQ(module->Wait(3000), 0) << module->Err();
+  EXPECT_EQ(t.Dump("SELECT lokasifile, statrun, autorun FROM modulaktif"), "-|0|0");
+}
+
+TEST_F(ModuleEndToEndTest, TerminateActsAsStop) {
+  t.Run("INSERT INTO modulaktif (namamodul, comm, caradial, autorun) VALUES"
+        " ('M1', '7', 'HOSTA', 1);");
+  StartSim();
+  auto module = StartModule("namamodul=M1");
+  ASSERT_TRUE(sim_->WaitFor("RX", "AT+CMGL=4", 8000)) << module->Err();
+  module->Signal(SIGTERM);
+  EXPECT_EQ(module->Wait(3000), 0);
+  EXPECT_EQ(t.Dump("SELECT lokasifile, statrun, autorun FROM modulaktif"), "-|0|0");
+}
+
+TEST_F(ModuleEndToEndTest, PortHeldOrMissingEndsTheModule) {
+  t.Run("INSERT INTO modulaktif (namamodul, comm, caradial) VALUES ('M1', '7', 'HOSTA'),"
+        " ('M2', '7', 'HOSTA'), ('M3', '9', 'HOSTA');");
+  StartSim();
+  TermiosPort holder;
+  holder.Open(sim_->PortPath(), SerialSettings{});
+  auto held = StartModule("namamodul=M1#comm=7#pin=1");
+  EXPECT_EQ(held->Wait(5000), 1) << held->Err();
+  EXPECT_EQ(t.Dump("SELECT namamodul, lokasifile, statrun, autorun FROM modulaktif"),
+            "M1|Error Access com 7|0|2\nM2|Error Access com 7|0|2\nM3||0|1");
+  holder.Close();
+
+  auto missing = StartModule("namamodul=M3#comm=9#pin=1");
+  EXPECT_EQ(missing->Wait(5000), 1);
+  EXPECT_EQ(t.Value("SELECT lokasifile FROM modulaktif WHERE namamodul='M3'"),
+            "Error Access com 9");
+}
+
+TEST_F(ModuleEndToEndTest, NoModuleNameIsRefused) {
+  StartSim();
+  auto module = StartModule("comm=7");
+  EXPECT_EQ(module->Wait(5000), 2);
+  EXPECT_NE(module->Err().find("no module named"), std::string::npos);
+}
+
+TEST_F(ModuleEndToEndTest, HostSalesBySmsSettleFailAndWait) {
+  t.Run("INSERT INTO modulaktif (namamodul, comm, caradial, tipemodem, pin, waktutunggu, autorun)"
+        " VALUES ('M1', '7', 'HOSTA', 'WAVECOM', '1234', '3', 1);"
+        "INSERT INTO produk (idproduk, denom) VALUES ('X10', 10000);"
+        "INSERT INTO hostserver (idserver, metodetrx, formattrx, smscenter, metodeceksaldo,"
+        " formatceksaldo) VALUES ('HOSTA', 'SMS', '<kode>.<hptujuan>.<PIN>', '08111000111', 'SMS',"
+        " 'SAL.<pin>');"
+        "INSERT INTO hostproduk VALUES ('X10', 'HOSTA', 'P10');"
+        "INSERT INTO settinggetsn (idproduk, tipepesan, awalmsisdn, awalsn, akhirsn, pesanproduk,"
+        " pesansuksesgagal) VALUES ('X10', 'SUKSES', ' ke ', 'SN: ', '. Saldo', 'Isi P10', 'SUKSES'),"
+        " ('X10', 'GAGAL', ' ke ', '', '', 'Isi P10', 'GAGAL');");
+  const std::string today = t.Value("SELECT CURDATE()");
+  t.Run("INSERT INTO penjualanproduk (modem, idproduk, barcode, tanggal, jumlah) VALUES"
+        " ('M1', 'X10', '081200000001', '" + today + "', 1),"
+        " ('M1', 'X10', '081200000002', '" + today + "', 1),"
+        " ('M1', 'X10', '081200000003', '" + today + "', 1);");
+  StartSim(R"({"sms_rules": [
+      {"to": "08111000111", "text": "^P10\\.(081200000001)\\.",
+       "sms": {"text": "SUKSES Isi P10 ke {1} SN: 5566-7788. Saldo 90000", "delay_ms": 300, "store": "ME"}},
+      {"to": "08111000111", "text": "^P10\\.(081200000002)\\.",
+       "sms": {"text": "GAGAL Isi P10 ke {1} nomor salah", "delay_ms": 300, "store": "ME"}},
+      {"to": "08111000111", "text": "^SAL\\.",
+       "sms": {"text": "Saldo anda 90000", "delay_ms": 200, "store": "ME"}}]})");
+  auto module = StartModule("namamodul=M1#comm=7#pin=1");
+  EXPECT_EQ(WaitForValue("SELECT COUNT(*) FROM penjualanproduk WHERE status<>''", "3", 60000), "3")
+      << module->Err();
+  EXPECT_EQ(t.Dump("SELECT barcode, flag, status, sn, respond FROM penjualanproduk ORDER BY idx"),
+            "081200000001|1|SUKSES|5566-7788|SUKSES Isi P10 ke 081200000001 SN: 5566-7788. Saldo 90000\n"
+            "081200000002|1|GAGAL||GAGAL Isi P10 ke 081200000002 nomor salah\n"
+            "081200000003|1|PENDING||");
+  EXPECT_EQ(t.Value("SELECT COUNT(*) FROM penjualanproduk WHERE tglwaktuproses IS NULL"), "0");
+  // The requests as the supplier got them; a success skips the balance request.
+  std::vector<std::string> sent;
+  for (int wait = 0; wait < 100 && sent.size() < 5; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    sent.clear();
+    for (const TranscriptLine& line : sim_->Transcript()) {
+      if (line.kind == "SMS" && line.fields.size() >= 2) sent.push_back(line.fields[1]);
+    }
+  }
+  EXPECT_EQ(sent, (std::vector<std::string>{"P10.081200000001.1234", "P10.081200000002.1234",
+                                            "SAL.1234", "P10.081200000003.1234", "SAL.1234"}));
+  module->Signal(SIGTERM);
+  EXPECT_EQ(module->Wait(5000), 0);
+}
+
+}  // namespace
+}  // namespace tovalink
