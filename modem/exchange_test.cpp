@@ -1,0 +1,225 @@
+#include "modem/exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "modem/scripted_port.h"
+
+namespace tovalink {
+namespace {
+
+class ExchangeTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    form.StopRequested = false;
+    form.cport = "4";
+    port.Open("COM4", {});
+    exchange = std::make_unique<Exchange>(
+        port, form, clock, [this](const std::string& message, const std::string& port_text) {
+          aborts.emplace_back(message, port_text);
+        });
+  }
+
+  // Runs one exchange and returns the reply and the virtual milliseconds it took.
+  std::pair<std::string, int64_t> Send(const std::string& command, int timeout,
+                                       std::string reply = {}) {
+    const int64_t start = clock.NowMs();
+    exchange->SendAT(command, timeout, "OK\r\n", "ERROR", reply);
+    return {reply, clock.NowMs() - start};
+  }
+
+  VirtualClock clock;
+  Form form;
+  ScriptedPort port{clock};
+  std::vector<std::pair<std::string, std::string>> aborts;
+  std::unique_ptr<Exchange> exchange;
+};
+
+TEST_F(ExchangeTest, TokenEndsTheWaitAtTheFirstPoll) {
+  port.On("AT+CMGF=0\r", "\r\nOK\r\n");
+  auto [reply, elapsed] = Send("AT+CMGF=0\r", 2);
+  EXPECT_EQ(reply, "\r\nOK\r\n");
+  EXPECT_EQ(elapsed, 100);
+  EXPECT_EQ(port.Written(), std::vector<std::string>{"AT+CMGF=0\r"});
+  EXPECT_EQ(form.Memo1(), "START AT+CMGF=0\r\r\n");
+  EXPECT_EQ(form.StatusPanel(1), "AT+CMGF=0\r");
+  EXPECT_EQ(form.StatusPanel(2), "\r\nOK\r\n");
+}
+
+TEST_F(ExchangeTest, ErrorAnywhereInALineEndsTheWait) {
+  port.On("AT+CPMS", "\r\n+CMS ERROR: 302\r\n");
+  auto [reply, elapsed] = Send("AT+CPMS=\"XX\"\r", 10);
+  EXPECT_EQ(reply, "\r\n+CMS ERROR: 302\r\n");
+  EXPECT_EQ(elapsed, 100);
+}
+
+TEST_F(ExchangeTest, TokenSplitAcrossChunksIsSeenOnceComplete) {
+  // One byte every 30 ms: the token is complete at 150 ms, taken up at the 200 ms poll.
+  port.On("AT\r", ScriptedPort::Answer{"\r\nOK\r\n", 0, 1, 30});
+  auto [reply, elapsed] = Send("AT\r", 5);
+  EXPECT_EQ(reply, "\r\nOK\r\n");
+  EXPECT_EQ(elapsed, 200);
+}
+
+TEST_F(ExchangeTest, WaitsEndByDeadlinesCutToWholeSeconds) {
+  struct Case {
+    const char* name;
+    int64_t start_ms;    // milliseconds into the second at which the command is written
+    const char* answer;  // "" for a silent modem
+    int timeout;
+    int64_t min_ms, max_ms;
+  };
+  const Case cases[] = {
+      {"silent, 20 s timeout, silence rule", 0, "", 20, 10000, 11100},
+      {"silent, 20 s timeout, mid-second", 600, "", 20, 10000, 11100},
+      {"partial reply, 2 s timeout", 0, "\r\n+CUS", 2, 2000, 3100},
+      {"partial reply, 2 s timeout, mid-second", 900, "\r\n+CUS", 2, 2000, 3100},
+      {"partial reply outlives the silence rule", 0, "\r\n+CUS", 15, 15000, 16100},
+      {"silent, 5 s timeout", 300, "", 5, 5000, 6100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    port.Clear();
+    clock.SetLocal(2026, 1, 5, 10, 0, 0, static_cast<int>(c.start_ms));
+    if (*c.answer != '\0') port.On("AT+CUSD", ScriptedPort::Answer{c.answer, 300});
+    auto [reply, elapsed] = Send("AT+CUSD=1,\"*888#\",15\r", c.timeout);
+    EXPECT_EQ(reply, c.answer);
+    EXPECT_GE(elapsed, c.min_ms);
+    EXPECT_LE(elapsed, c.max_ms);
+  }
+}
+
+TEST_F(ExchangeTest, WaitAcrossMidnightLastsItsFullLength) {
+  clock.SetLocal(2026, 1, 5, 23, 59, 58);
+  port.On("ATD", ScriptedPort::Answer{"\r\nOK", 200});
+  auto [reply, elapsed] = Send("ATD*776*1234#\r", 5);
+  EXPECT_EQ(reply, "\r\nOK");
+  EXPECT_GE(clock.NowMs(), Clock::Join({2026, 1, 6, 0, 0, 3, 0}));
+  EXPECT_LE(elapsed, 6100);
+}
+
+TEST_F(ExchangeTest, NulBytesAreRemovedFromTheReply) {
+  port.On("AT+CSQ", std::string("\r\n\0+CSQ: 17,0\0\0\r\n\r\nOK\r\n", 23));
+  auto [reply, elapsed] = Send("AT+CSQ\r", 2);
+  EXPECT_EQ(reply, "\r\n+CSQ: 17,0\r\n\r\nOK\r\n");
+  EXPECT_EQ(exchange->Snapshot().RxBuffer, reply);
+}
+
+TEST_F(ExchangeTest, SlowDebugPollsEvery1500Ms) {
+  form.cslow = true;
+  port.On("AT\r", "\r\nOK\r\n");
+  auto [reply, elapsed] = Send("AT\r", 2);
+  EXPECT_EQ(reply, "\r\nOK\r\n");
+  EXPECT_EQ(elapsed, 1500);
+}
+
+TEST_F(ExchangeTest, AfterStopNothingIsSentAndTheReplyIsKept) {
+  form.StopRequested = true;
+  port.On("AT\r", "\r\nOK\r\n");
+  port.Push("stale");
+  auto [reply, elapsed] = Send("AT\r", 2, "kept");
+  EXPECT_EQ(reply, "kept");
+  EXPECT_EQ(elapsed, 0);
+  EXPECT_TRUE(port.Written().empty());
+  EXPECT_EQ(form.Memo1(), "");
+  EXPECT_EQ(exchange->Snapshot().RxBuffer, "");  // the start of an exchange still clears it
+}
+
+TEST_F(ExchangeTest, CharactersFromBeforeTheExchangeAreDiscarded) {
+  port.Push("\r\nRING\r\n");
+  port.On("AT\r", ScriptedPort::Answer{"\r\nOK\r\n", 50});
+  EXPECT_EQ(Send("AT\r", 2).first, "\r\nOK\r\n");
+}
+
+TEST_F(ExchangeTest, PortFailureAbortsTheModuleAndKeepsTheReply) {
+  struct Case {
+    const char* name;
+    const char* cport;
+    bool close_port;
+    std::vector<std::pair<std::string, std::string>> aborts;
+  };
+  const Case cases[] = {
+      {"write fails", "4", false, {{"Error ATCOMMAND AT+CMGL=4\r", "4"}}},
+      {"port closed", "4", true, {{"Error ATCOMMAND AT+CMGL=4\r", "4"}}},
+      {"no port text: nothing to abort", "", false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    aborts.clear();
+    form.cport = c.cport;
+    port.SetFailWrites(!c.close_port);
+    if (c.close_port) port.Close();
+    auto [reply, elapsed] = Send("AT+CMGL=4\r", 10, "kept");
+    EXPECT_EQ(reply, "kept");
+    EXPECT_EQ(elapsed, 0);
+    EXPECT_EQ(aborts, c.aborts);
+    port.SetFailWrites(false);
+    if (!port.IsOpen()) port.Open("COM4", {});
+  }
+}
+
+TEST_F(ExchangeTest, LostBytesOfATokenLeaveAPartialReplyAtTheDeadline) {
+  port.SetDropEvery(3);  // "\r\nOK\r\n" loses its "O" and its last "\n"
+  port.On("AT+CMGF", "\r\nOK\r\n");
+  auto [reply, elapsed] = Send("AT+CMGF=0\r", 2);
+  EXPECT_EQ(reply, "\r\nK\r");
+  EXPECT_GE(elapsed, 2000);
+  EXPECT_LE(elapsed, 3100);
+  EXPECT_TRUE(exchange->Snapshot().Waiting);  // stays set until the next exchange
+}
+
+TEST_F(ExchangeTest, PressKeysSleepsHalfASecondPerKey) {
+  struct Case {
+    std::string keys;
+    int64_t slept_ms;  // the poll that takes up "OK" plus the key time
+  };
+  for (const Case& c : {Case{"", 100}, Case{"123456", 100 + 3000}, Case{"*", 100 + 500}}) {
+    SCOPED_TRACE(c.keys);
+    port.On("AT+CKPD", "\r\nOK\r\n");
+    clock.ResetSlept();
+    exchange->PressKeys(c.keys);
+    EXPECT_EQ(port.Written().back(), "AT+CKPD=\"" + c.keys + "\";\r");
+    EXPECT_EQ(clock.SleptMs(), c.slept_ms);
+  }
+}
+
+TEST_F(ExchangeTest, LineStatusTracesGoToMemo1) {
+  port.RaiseLine(LineEvent::CarrierDetectChanged);
+  port.RaiseLine(LineEvent::InputAlmostFull);
+  EXPECT_EQ(form.Memo1(), "RLSDCHANGE\r\n80FULL\r\n");
+}
+
+// Bytes arriving from another thread in many small chunks while the waiting loop polls (and
+// strips NULs) on its own thread: none may be lost or reordered.
+TEST_F(ExchangeTest, ChunksFromAnotherThreadAreNeverLost) {
+  RealClock real;
+  Exchange live(port, form, real, [](const std::string&, const std::string&) {});
+  std::string expected;
+  std::vector<std::string> chunks;
+  for (int n = 0; n < 3000; ++n) {
+    std::string chunk = std::to_string(n) + (n % 7 == 0 ? std::string(1, '\0') : "") + ",";
+    chunks.push_back(chunk);
+    if (n % 7 != 0)
+      expected += chunk;
+    else
+      expected += std::to_string(n) + ",";
+  }
+  chunks.push_back("\r\nOK\r\n");
+  expected += "\r\nOK\r\n";
+
+  std::thread modem([&] {
+    while (port.Written().empty()) std::this_thread::yield();
+    for (const std::string& chunk : chunks) port.PushAsync(chunk);
+  });
+  std::string reply;
+  live.SendAT("AT+CMGL=4\r", 20, "OK\r\n", "ERROR", reply);
+  modem.join();
+  EXPECT_EQ(reply, expected);
+}
+
+}  // namespace
+}  // namespace tovalink
