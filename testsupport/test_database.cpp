@@ -28,13 +28,14 @@ std::string TestDatabase::Socket() {
         "TOVALINK_DB_SOCKET is not set: start the throwaway server with scripts/mariadb start "
         "and export the variable it prints (scripts/test does this)");
   }
+  // The client library reaches "localhost" through the socket MYSQL_UNIX_PORT names, which is
+  // also how the module itself is pointed at the throwaway server.
+  setenv("MYSQL_UNIX_PORT", socket, 1);
   return socket;
 }
 
 TestDatabase::TestDatabase() {
-  // The client library reaches "localhost" through the socket MYSQL_UNIX_PORT names, which is
-  // also how the module itself is pointed at the throwaway server.
-  setenv("MYSQL_UNIX_PORT", Socket().c_str(), 1);
+  Socket();
   static std::atomic<int> counter{0};
   name_ = "tv_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
   admin_.Connect({"localhost", "", "root", ""});
