@@ -1,0 +1,479 @@
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QStatusBar>
+#include <QThread>
+#include <QValidator>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "app/icons/app_icon.h"
+
+namespace tovalink {
+
+namespace {
+
+// Windows-1252 bytes 0x80..0x9F; the five bytes the code page leaves undefined keep their own
+// value, so that every byte survives the trip through the window.
+constexpr char16_t kHighControls[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// Upper-case boxes: every typed letter becomes a capital as it is typed.
+class UpperCaseValidator : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int& /*position*/) const override {
+    input = input.toUpper();
+    return Acceptable;
+  }
+};
+
+QComboBox* NewBox(QWidget* parent, const char* name, bool upper_case) {
+  auto* box = new QComboBox(parent);
+  box->setObjectName(name);
+  box->setEditable(true);
+  // The text is exactly what the operator typed: no completion, and Enter adds no entry.
+  box->setCompleter(nullptr);
+  box->setInsertPolicy(QComboBox::NoInsert);
+  box->setMaxVisibleItems(12);
+  // The grid's stretch, not the texts, decides the widths, so that both columns line up.
+  box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  box->setMinimumContentsLength(4);
+  box->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  if (upper_case) box->setValidator(new UpperCaseValidator(box));
+  return box;
+}
+
+void SetBox(QComboBox* box, const std::vector<std::string>& items, const std::string& text) {
+  QStringList list;
+  for (const std::string& item : items) list << FromSingleByte(item);
+  box->clear();
+  box->addItems(list);
+  const QString shown = FromSingleByte(text);
+  box->setCurrentIndex(box->findText(shown, Qt::MatchExactly | Qt::MatchCaseSensitive));
+  if (box->currentText() != shown) box->setEditText(shown);
+}
+
+QLabel* NewLabel(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  return label;
+}
+
+QLabel* NewPanel(QWidget* parent, const char* name, int width) {
+  auto* panel = new QLabel(parent);
+  panel->setObjectName(name);
+  panel->setFixedWidth(width);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  panel->setTextFormat(Qt::PlainText);
+  return panel;
+}
+
+// The status bar keeps one line: modem texts come with their line ends.
+QString OneLine(QString text) {
+  text.replace(QChar('\r'), QChar(' '));
+  text.replace(QChar('\n'), QChar(' '));
+  return text.simplified();
+}
+
+}  // namespace
+
+QString FromSingleByte(const std::string& text) {
+  QString out;
+  out.reserve(static_cast<qsizetype>(text.size()));
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    out += (byte >= 0x80 && byte < 0xA0) ? QChar(kHighControls[byte - 0x80]) : QChar(byte);
+  }
+  return out;
+}
+
+std::string ToSingleByte(const QString& text) {
+  std::string out;
+  out.reserve(static_cast<size_t>(text.size()));
+  for (const QChar c : text) {
+    const char16_t code = c.unicode();
+    char byte = '?';
+    if (code < 0x80 || (code >= 0xA0 && code < 0x100)) {
+      byte = static_cast<char>(code);
+    } else {
+      for (int i = 0; i < 32; ++i) {
+        if (kHighControls[i] == code) byte = static_cast<char>(0x80 + i);
+      }
+    }
+    out += byte;
+  }
+  return out;
+}
+
+TFRMain::TFRMain(Form& form, Database& db, ModuleControl& control, QWidget* parent)
+    : QMainWindow(parent,
+                  Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                      Qt::WindowMinimizeButtonHint),
+      form_(form),
+      db_(db),
+      control_(control) {
+  setWindowTitle("Tovalin 3.2");
+  setWindowIcon(ApplicationIcon());
+  BuildControls();
+  ConnectControls();
+  setFixedSize(kWindowWidth, kWindowHeight);
+
+  form_.SetObserver([this](const FormChange& change) {
+    if (QThread::currentThread() == thread()) {
+      Render(change);
+    } else {
+      QMetaObject::invokeMethod(this, [this, change] { Render(change); }, Qt::QueuedConnection);
+    }
+  });
+  RenderSettings();
+}
+
+TFRMain::~TFRMain() { form_.SetObserver({}); }
+
+void TFRMain::BuildControls() {
+  auto* central = new QWidget(this);
+  auto* columns = new QHBoxLayout(central);
+  columns->setContentsMargins(6, 4, 6, 2);
+  columns->setSpacing(8);
+
+  // Left: the settings group, the buttons and "Slow Debug".
+  auto* left = new QVBoxLayout;
+  left->setSpacing(4);
+  gsetmodem_ = new QGroupBox("Set Modem", central);
+  gsetmodem_->setObjectName("gsetmodem");
+  auto* grid = new QGridLayout(gsetmodem_);
+  grid->setContentsMargins(8, 6, 8, 8);
+  grid->setHorizontalSpacing(6);
+  grid->setVerticalSpacing(6);
+  csumber_ = NewBox(gsetmodem_, "csumber", true);
+  epin_ = new QLineEdit(gsetmodem_);
+  epin_->setObjectName("epin");
+  epin_->setValidator(new UpperCaseValidator(epin_));
+  epin_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  cport_ = NewBox(gsetmodem_, "cport", false);
+  chands_ = NewBox(gsetmodem_, "chands", false);
+  cbaud_ = NewBox(gsetmodem_, "cbaud", false);
+  cmodem_ = NewBox(gsetmodem_, "cmodem", true);
+  cmethod_ = NewBox(gsetmodem_, "cmethod", true);
+  ctipeprov_ = NewBox(gsetmodem_, "ctipeprov", true);
+  etunggu_ = new QLineEdit(gsetmodem_);
+  etunggu_->setObjectName("etunggu");
+  etunggu_->hide();
+
+  struct Row {
+    const char* label;
+    QWidget* box;
+  };
+  const Row rows[] = {{"Nama", csumber_},      {"Password", epin_}, {"ComPort", cport_},
+                      {"Handshake", chands_},  {"Baudrate", cbaud_}, {"Modem", cmodem_},
+                      {"Metode", cmethod_},    {"Tipe", ctipeprov_}};
+  for (int i = 0; i < 8; ++i) {
+    const int row = i / 2;
+    const int column = (i % 2) * 2;
+    QLabel* label = NewLabel(rows[i].label, gsetmodem_);
+    label->setBuddy(rows[i].box);
+    grid->addWidget(label, row, column);
+    grid->addWidget(rows[i].box, row, column + 1);
+  }
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
+  left->addWidget(gsetmodem_, 1);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(6);
+  start_ = new QPushButton("START", central);
+  stop_ = new QPushButton("STOP", central);
+  hide_ = new QPushButton("HIDE", central);
+  start_->setObjectName("START");
+  stop_->setObjectName("STOP");
+  hide_->setObjectName("HIDE");
+  for (QPushButton* button : {start_, stop_, hide_}) {
+    button->setFixedWidth(72);
+    button->setAutoDefault(false);
+    buttons->addWidget(button);
+  }
+  buttons->addStretch(1);
+  cslow_ = new QCheckBox("Slow Debug", central);
+  cslow_->setObjectName("cslow");
+  buttons->addWidget(cslow_);
+  left->addLayout(buttons);
+  columns->addLayout(left, 11);
+
+  // Right: the status box and the stock of "Stok Mkios".
+  auto* right = new QVBoxLayout;
+  right->setSpacing(4);
+  // The status box starts level with the frame of "Set Modem", below its title.
+  right->setContentsMargins(0, central->fontMetrics().height(), 0, 0);
+  msaldo_ = new QPlainTextEdit(central);
+  msaldo_->setObjectName("msaldo");
+  msaldo_->setReadOnly(true);
+  msaldo_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  right->addWidget(msaldo_, 1);
+
+  gmk_ = new QGroupBox("Stok Mkios", central);
+  gmk_->setObjectName("gmk");
+  auto* stock = new QGridLayout(gmk_);
+  stock->setContentsMargins(6, 2, 6, 6);
+  stock->setHorizontalSpacing(4);
+  stock->setVerticalSpacing(1);
+  int column = 0;
+  for (const std::string& name : kStockBoxes) {
+    auto* label = new QLabel(QString::fromStdString(name), gmk_);
+    label->setAlignment(Qt::AlignCenter);
+    auto* box = new QLineEdit(gmk_);
+    box->setObjectName(QString::fromStdString(name));
+    box->setReadOnly(true);
+    box->setAlignment(Qt::AlignCenter);
+    box->setMinimumWidth(30);
+    stock->addWidget(label, 0, column);
+    stock->addWidget(box, 1, column);
+    stock_[name] = box;
+    ++column;
+  }
+  gmk_->hide();
+  right->addWidget(gmk_);
+  columns->addLayout(right, 9);
+  setCentralWidget(central);
+
+  // The debug box is kept for the worker's traces but never shown.
+  memo1_ = new QPlainTextEdit(central);
+  memo1_->setObjectName("Memo1");
+  memo1_->setReadOnly(true);
+  memo1_->setMaximumBlockCount(2000);
+  memo1_->hide();
+
+  QStatusBar* bar = statusBar();
+  bar->setObjectName("StatusBar1");
+  bar->setSizeGripEnabled(false);
+  const int widths[3] = {120, 200, 50};
+  const char* names[3] = {"Panel0", "Panel1", "Panel2"};
+  for (int i = 0; i < 3; ++i) {
+    panels_[i] = NewPanel(bar, names[i], widths[i]);
+    bar->addWidget(panels_[i]);
+  }
+  note_ = new QLabel(bar);
+  note_->setObjectName("note");
+  note_->setTextFormat(Qt::PlainText);
+  bar->addWidget(note_, 1);
+
+  popup_menu_ = new QMenu(this);
+  popup_menu_->setObjectName("PopupMenu1");
+  QAction* show_form = popup_menu_->addAction("Show Form");
+  popup_menu_->addSeparator();
+  QAction* exit_program = popup_menu_->addAction("Exit Program");
+  connect(show_form, &QAction::triggered, this, &TFRMain::ShowForm);
+  connect(exit_program, &QAction::triggered, this, &TFRMain::ExitProgram);
+
+  timer_modul_.setInterval(kTickMs);
+  connect(&timer_modul_, &QTimer::timeout, this, &TFRMain::OnTick);
+}
+
+void TFRMain::BindBox(QComboBox* box, std::string Form::*field) {
+  connect(box, &QComboBox::editTextChanged, this, [this, field](const QString& text) {
+    if (!rendering_) form_.*field = ToSingleByte(text);
+  });
+}
+
+void TFRMain::ConnectControls() {
+  BindBox(cport_, &Form::cport);
+  BindBox(chands_, &Form::chands);
+  BindBox(cbaud_, &Form::cbaud);
+  BindBox(cmodem_, &Form::cmodem);
+  BindBox(cmethod_, &Form::cmethod);
+  connect(csumber_, &QComboBox::editTextChanged, this, &TFRMain::OnNamaEdited);
+  connect(ctipeprov_, &QComboBox::editTextChanged, this, &TFRMain::OnTipeEdited);
+  connect(epin_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    if (!rendering_) form_.epin = ToSingleByte(text);
+  });
+  connect(etunggu_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    if (!rendering_) form_.etunggu = ToSingleByte(text);
+  });
+  connect(cslow_, &QCheckBox::toggled, this, [this](bool ticked) { form_.cslow = ticked; });
+  connect(start_, &QPushButton::clicked, this, &TFRMain::Start);
+  connect(stop_, &QPushButton::clicked, this, &TFRMain::Stop);
+  connect(hide_, &QPushButton::clicked, this, &TFRMain::HideForm);
+}
+
+void TFRMain::RenderBoxes(bool include_csumber) {
+  rendering_ = true;
+  if (include_csumber) SetBox(csumber_, form_.csumber_items, form_.csumber);
+  SetBox(cport_, form_.cport_items, form_.cport);
+  SetBox(chands_, form_.chands_items, form_.chands);
+  SetBox(cbaud_, form_.cbaud_items, form_.cbaud);
+  SetBox(cmodem_, form_.cmodem_items, form_.cmodem);
+  SetBox(cmethod_, {}, form_.cmethod);
+  SetBox(ctipeprov_, form_.ctipeprov_items, form_.ctipeprov);
+  epin_->setText(FromSingleByte(form_.epin));
+  etunggu_->setText(FromSingleByte(form_.etunggu));
+  rendering_ = false;
+}
+
+void TFRMain::RenderSettings() {
+  RenderBoxes(true);
+  cslow_->setChecked(form_.cslow);
+  RenderMsaldo();
+  for (int i = 0; i < 3; ++i) panels_[i]->setText(OneLine(FromSingleByte(form_.StatusPanel(i))));
+  for (const auto& [name, box] : stock_) box->setText(FromSingleByte(form_.Stock(name)));
+  gmk_->setVisible(form_.GmkVisible());
+  RenderButtons();
+}
+
+void TFRMain::RenderButtons() {
+  const Form::Buttons buttons = form_.GetButtons();
+  start_->setEnabled(buttons.start_enabled);
+  stop_->setEnabled(buttons.stop_enabled);
+  gsetmodem_->setEnabled(buttons.set_modem_enabled);
+}
+
+void TFRMain::RenderMsaldo() {
+  QString text = FromSingleByte(form_.Msaldo());
+  text.remove(QChar('\r'));
+  msaldo_->setPlainText(text);
+  msaldo_->moveCursor(QTextCursor::End);
+}
+
+void TFRMain::Render(const FormChange& change) {
+  // Whole displays are read back from the Form, so that a late queued call shows the latest
+  // state; discrete events (messages, trace lines) come with the change itself.
+  switch (change.what) {
+    case FormDisplay::Msaldo:
+      RenderMsaldo();
+      break;
+    case FormDisplay::StatusPanel:
+      if (change.index >= 0 && change.index < 3) {
+        panels_[change.index]->setText(OneLine(FromSingleByte(form_.StatusPanel(change.index))));
+      }
+      break;
+    case FormDisplay::Memo1:
+      memo1_->appendPlainText(FromSingleByte(change.text));
+      break;
+    case FormDisplay::Stock:
+      if (auto found = stock_.find(change.name); found != stock_.end()) {
+        found->second->setText(FromSingleByte(form_.Stock(change.name)));
+      }
+      break;
+    case FormDisplay::Gmk:
+      gmk_->setVisible(form_.GmkVisible());
+      break;
+    case FormDisplay::Message:
+      ShowOperatorMessage(FromSingleByte(change.text));
+      break;
+    case FormDisplay::Buttons:
+      RenderButtons();
+      break;
+  }
+}
+
+void TFRMain::ShowOperatorMessage(const QString& text) {
+  // A box that does not wait for an answer: the worker and the tick keep running behind it.
+  auto* box = new QMessageBox(QMessageBox::Information, QCoreApplication::applicationName(),
+                              text, QMessageBox::Ok, this);
+  box->setObjectName("message");
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+  note_->setText(OneLine(text));
+}
+
+void TFRMain::OnNamaEdited(const QString& text) {
+  if (rendering_) return;
+  form_.csumber = ToSingleByte(text);
+  try {
+    ModuleSettings(form_, db_);
+  } catch (const std::exception& error) {
+    // Shown beside the panels rather than in a box: this runs at every keystroke.
+    note_->setText(OneLine(FromSingleByte(error.what())));
+  }
+  RenderBoxes(false);
+}
+
+void TFRMain::OnTipeEdited(const QString& text) {
+  if (rendering_) return;
+  form_.ctipeprov = ToSingleByte(text);
+  form_.SetGmkVisible(form_.ctipeprov == "MKIOS");
+}
+
+void TFRMain::PutTrayIcon() {
+  tray_ = std::make_unique<TTrayIcon>(windowIcon(), popup_menu_, FromSingleByte(TrayHint(form_)));
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    note_->setText("Area notifikasi tidak tersedia");
+  }
+}
+
+void TFRMain::Start() {
+  try {
+    control_.Start();
+  } catch (const std::exception& error) {
+    form_.ShowMessage(error.what());
+  }
+  if (control_.TimerOn() && !timer_modul_.isActive()) timer_modul_.start();
+}
+
+void TFRMain::Stop() { control_.Stop(); }
+
+void TFRMain::ExitProgram() {
+  form_.StopRequested = true;
+  control_.Stop();
+}
+
+void TFRMain::HideForm() {
+  // Without an icon in a notification area a hidden window could not be shown again; it is
+  // minimised instead, so that the desktop's task bar still reaches it.
+  if (tray_ && tray_->Placed()) {
+    hide();
+  } else {
+    showMinimized();
+  }
+}
+
+void TFRMain::ShowForm() {
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+void TFRMain::OnTick() {
+  if (!control_.TimerOn()) {
+    timer_modul_.stop();
+    return;
+  }
+  control_.Tick();
+}
+
+void SetUpApplication() {
+  // One style on every desktop: the window has a fixed size, laid out for this look.
+  QApplication::setStyle("Fusion");
+  QApplication::setApplicationName("Tovalink");
+  QApplication::setWindowIcon(ApplicationIcon());
+  QApplication::setQuitOnLastWindowClosed(false);
+}
+
+StartupOutcome OpenOperatorWindow(TFRMain& window, Form& form, Database& db,
+                                  const std::string& program_folder,
+                                  const std::string& start_argument) {
+  const StartupOutcome outcome = RunStartup(form, db, program_folder, start_argument);
+  window.RenderSettings();
+  if (outcome == StartupOutcome::Idle || outcome == StartupOutcome::StartModule) {
+    window.PutTrayIcon();
+  }
+  if (outcome == StartupOutcome::StartModule) window.Start();
+  window.show();
+  return outcome;
+}
+
+void TFRMain::closeEvent(QCloseEvent* event) {
+  event->accept();
+  QCoreApplication::quit();
+}
+
+}  // namespace tovalink

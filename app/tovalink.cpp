@@ -1,0 +1,41 @@
+// tovalink: the module with its operator window and notification-area icon. Takes the same
+// command line as tovalinkd.
+#include <QApplication>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/module_control.h"
+#include "app/options.h"
+#include "app/startup.h"
+#include "core/app_end.h"
+#include "core/clock.h"
+#include "core/form.h"
+#include "modem/serial_port.h"
+#include "store/database.h"
+
+int main(int argc, char** argv) {
+  using namespace tovalink;
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const Options options = ParseOptions(arguments);
+  if (options.kind != OptionKind::Run) {
+    return RunToolOption(options, "tovalink", std::cout, std::cerr);
+  }
+
+  QApplication application(argc, argv);
+  SetUpApplication();
+
+  Database db;
+  Form form;
+  RealClock clock;
+  TermiosPort port;
+  ProcessEnd process_end;
+  ModuleControl control(form, db, clock, port, process_end);
+  TFRMain window(form, db, control);
+  OpenOperatorWindow(window, form, db, ProgramFolder(), options.start_argument);
+  const int status = QApplication::exec();
+  // The window was closed: the program ends here, without waiting for the worker and without
+  // writing to the module's row.
+  process_end.EndApplication(status);
+}
