@@ -15,17 +15,11 @@
 #include <exception>
 
 #include "app/icons/app_icon.h"
+#include "sms/cp1252.h"
 
 namespace tovalink {
 
 namespace {
-
-// Windows-1252 bytes 0x80..0x9F; the five bytes the code page leaves undefined keep their own
-// value, so that every byte survives the trip through the window.
-constexpr char16_t kHighControls[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // Upper-case boxes: every typed letter becomes a capital as it is typed.
 class UpperCaseValidator : public QValidator {
@@ -87,33 +81,12 @@ QString OneLine(QString text) {
 
 }  // namespace
 
+// The window shows the core's Windows-1252 texts; the conversion is the one pdutool uses.
 QString FromSingleByte(const std::string& text) {
-  QString out;
-  out.reserve(static_cast<qsizetype>(text.size()));
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    out += (byte >= 0x80 && byte < 0xA0) ? QChar(kHighControls[byte - 0x80]) : QChar(byte);
-  }
-  return out;
+  return QString::fromStdString(Cp1252ToUtf8(text));
 }
 
-std::string ToSingleByte(const QString& text) {
-  std::string out;
-  out.reserve(static_cast<size_t>(text.size()));
-  for (const QChar c : text) {
-    const char16_t code = c.unicode();
-    char byte = '?';
-    if (code < 0x80 || (code >= 0xA0 && code < 0x100)) {
-      byte = static_cast<char>(code);
-    } else {
-      for (int i = 0; i < 32; ++i) {
-        if (kHighControls[i] == code) byte = static_cast<char>(0x80 + i);
-      }
-    }
-    out += byte;
-  }
-  return out;
-}
+std::string ToSingleByte(const QString& text) { return Utf8ToCp1252(text.toStdString()); }
 
 TFRMain::TFRMain(Form& form, Database& db, ModuleControl& control, QWidget* parent)
     : QMainWindow(parent,

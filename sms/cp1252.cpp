@@ -73,7 +73,9 @@ std::string Utf8ToCp1252(const std::string& text) {
     }
     at += extra + 1;
     char byte = '?';
-    if (code_point < 0x80 || (code_point >= 0xA0 && code_point < 0x100)) {
+    const bool unassigned =
+        code_point >= 0x80 && code_point < 0xA0 && kHighControls[code_point - 0x80] == 0;
+    if (code_point < 0x80 || (code_point >= 0xA0 && code_point < 0x100) || unassigned) {
       byte = static_cast<char>(code_point);
     } else {
       for (int k = 0; k < 32; ++k) {
