@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/channels.h"
+#include "engine/stock.h"
 #include "settle/settle_reply.h"
 #include "store/products.h"
 #include "store/text.h"
@@ -126,7 +127,28 @@ bool Worker::Starting() {
   } else if (form.cmodem != "NOKCDMA_6235") {
     run(kWavecom);
   }
-  return !Ending();
+  if (Ending()) return false;
+  if (form.cmodem != "NOKCDMA_6235" && form.ProviderType == "MKIOS") return ReadStockAtStart();
+  return true;
+}
+
+bool Worker::ReadStockAtStart() {
+  Form& form = module_.form;
+  std::string reply;
+  bool read = false;
+  for (int attempt = 0; attempt < 8 && !read && !Ending(); ++attempt) {
+    module_.exchange.SendAT("ATD*776*" + form.epin + "#" + form.DialSuffix + "\r", 20,
+                            form.DialReplyEnd, "ERROR", reply);
+    read = ParseStock(form, reply);
+    module_.clock.SleepMs(1000);
+  }
+  if (Ending()) return false;
+  LogExchange(module_, module_name_, "*776*", SqlSafe(reply));
+  if (!read) {
+    module_.abort_module("Error Cek Stok !", form.cport);
+    return false;
+  }
+  return true;
 }
 
 void Worker::Cycle() {

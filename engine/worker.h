@@ -42,6 +42,7 @@ class Worker {
 
  private:
   bool Starting();
+  bool ReadStockAtStart();
   void Cycle();
   void TakeSales();
   bool InboxPhase();
