@@ -107,11 +107,49 @@ TEST_F(ModuleEndToEndTest, PortHeldOrMissingEndsTheModule) {
             "Error Access com 9");
 }
 
+TEST_F(ModuleEndToEndTest, NineModulesRefuseToStart) {
+  t.Run("INSERT INTO modulaktif (namamodul, comm) VALUES ('M1', '7'), ('M2', '2'), ('M3', '3'),"
+        " ('M4', '4'), ('M5', '5'), ('M6', '6'), ('M8', '8'), ('M9', '9'), ('M10', '10');");
+  StartSim();
+  const std::string before = t.Dump("SELECT * FROM modulaktif ORDER BY namamodul");
+  auto module = StartModule("namamodul=M1#comm=7#pin=1");
+  EXPECT_EQ(module->Wait(5000), 3);
+  EXPECT_NE(module->Err().find("message: Jumlah Modul Maksimal 8 Modul"), std::string::npos);
+  EXPECT_EQ(t.Dump("SELECT * FROM modulaktif ORDER BY namamodul"), before);
+}
+
 TEST_F(ModuleEndToEndTest, NoModuleNameIsRefused) {
   StartSim();
   auto module = StartModule("comm=7");
   EXPECT_EQ(module->Wait(5000), 2);
   EXPECT_NE(module->Err().find("no module named"), std::string::npos);
+}
+
+TEST_F(ModuleEndToEndTest, InboxPassSettlesAPendingSaleAndClearsTheStore) {
+  t.Run("INSERT INTO modulaktif (namamodul, comm, caradial, tipemodem, autorun) VALUES"
+        " ('M1', '7', 'HOSTA', 'WAVECOM', 1);"
+        "INSERT INTO settinggetsn (idproduk, tipepesan, awalmsisdn, awalsn, akhirsn, pesanproduk,"
+        " pesansuksesgagal) VALUES ('X10', 'SUKSES', ' ke ', 'SN: ', '. Saldo', 'Isi P10', 'SUKSES');");
+  t.Run("INSERT INTO penjualanproduk (modem, flag, idproduk, barcode, tanggal, jumlah, status)"
+        " VALUES ('OTHER', 1, 'X10', '081234567890', CURDATE(), 1, 'PENDING');");
+  StartSim(R"({"messages": [
+      {"store": "SM", "from": "6281299990000",
+       "text": "SUKSES Isi P10 ke 81234567890 SN: 4455-66. Saldo 9"},
+      {"store": "SM", "from": "62962", "text": "Info promo"}]})");
+  auto module = StartModule("namamodul=M1#comm=7#pin=1");
+  EXPECT_EQ(WaitForValue("SELECT status FROM penjualanproduk", "SUKSES"), "SUKSES") << module->Err();
+  EXPECT_EQ(t.Dump("SELECT sn, sn_token FROM penjualanproduk"), "4455-66|4455-66");
+  EXPECT_EQ(t.Dump("SELECT modul, pengirim FROM logtrxsms"), "M1|081299990000");
+  EXPECT_TRUE(sim_->WaitFor("DELETE", "SM", 5000));
+  std::vector<std::string> stores;
+  for (const TranscriptLine& line : sim_->Transcript()) {
+    if (line.kind == "RX" && line.text().rfind("AT+CPMS=", 0) == 0) stores.push_back(line.text());
+  }
+  ASSERT_GE(stores.size(), 2u);
+  EXPECT_EQ(stores[0], "AT+CPMS=\"ME\"");
+  EXPECT_EQ(stores[1], "AT+CPMS=\"SM\"");
+  module->Signal(SIGTERM);
+  EXPECT_EQ(module->Wait(5000), 0);
 }
 
 TEST_F(ModuleEndToEndTest, HostSalesBySmsSettleFailAndWait) {
