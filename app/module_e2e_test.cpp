@@ -152,6 +152,51 @@ TEST_F(ModuleEndToEndTest, InboxPassSettlesAPendingSaleAndClearsTheStore) {
   EXPECT_EQ(module->Wait(5000), 0);
 }
 
+TEST_F(ModuleEndToEndTest, HostSalesByDialAndByKeypadMacro) {
+  t.Run("INSERT INTO modulaktif (namamodul, comm, caradial, tipemodem, pin, waktutunggu, autorun)"
+        " VALUES ('M1', '7', 'HB', 'WAVECOM', '1234', '1', 1);"
+        "INSERT INTO produk (idproduk, denom) VALUES ('X5', 5000);"
+        "INSERT INTO hostserver (idserver, metodetrx, formattrx) VALUES"
+        " ('HB', 'DIAL', '*123*<kode>*<hptujuan>*<pin>#'), ('HC', 'MENUMACRO', '');"
+        "INSERT INTO hostproduk VALUES ('X5', 'HB', '5');"
+        "INSERT INTO macroeditorc55 VALUES ('X5', '*777#~~hptujuan~nominal');"
+        "INSERT INTO settinggetsn (idproduk, tipepesan, awalmsisdn, awalsn, akhirsn, pesanproduk,"
+        " pesansuksesgagal) VALUES ('X5', 'SUKSES', 'ke ', 'SN ', '.', 'Isi 5', 'berhasil');"
+        "INSERT INTO penjualanproduk (modem, idproduk, barcode, tanggal, jumlah) VALUES"
+        " ('M1', 'X5', '081200000009', CURDATE(), 1);");
+  StartSim(R"({"dial_rules": [{"code": "\\*123\\*5\\*(\\d+)\\*1234#",
+      "reply": "\r\n+CUSD: 0,\"Isi 5 ke {1} berhasil SN 777888.\",15", "delay_ms": 200}]})");
+  auto dial = StartModule("namamodul=M1#comm=7#pin=1");
+  EXPECT_EQ(WaitForValue("SELECT status FROM penjualanproduk", "SUKSES"), "SUKSES") << dial->Err();
+  EXPECT_EQ(t.Value("SELECT sn FROM penjualanproduk"), "777888");
+  EXPECT_EQ(t.Dump("SELECT pengirim FROM logtrxsms"), "ATD*123*5*081200000009*1234#");
+  EXPECT_NE(t.Value("SELECT pesan FROM logtrxsms").find("Isi 5 ke 081200000009 berhasil"),
+            std::string::npos);
+  dial->Signal(SIGTERM);
+  EXPECT_EQ(dial->Wait(5000), 0);
+
+  // The same sale through a keypad macro: the product's macro with its words filled in.
+  t.Run("UPDATE modulaktif SET caradial='HC', autorun=1;"
+        "INSERT INTO penjualanproduk (modem, idproduk, barcode, tanggal, jumlah) VALUES"
+        " ('M1', 'X5', '081200000010', CURDATE(), 1);");
+  auto macro = StartModule("namamodul=M1#comm=7#pin=1");
+  EXPECT_EQ(WaitForValue("SELECT status FROM penjualanproduk WHERE idx=2", "PENDING"), "PENDING")
+      << macro->Err();
+  std::vector<std::pair<int64_t, std::string>> keys;
+  for (const TranscriptLine& line : sim_->Transcript()) {
+    if (line.kind == "KEYS") keys.emplace_back(line.ms, line.text());
+  }
+  ASSERT_EQ(keys.size(), 3u);
+  EXPECT_EQ(keys[0].second, "*777#");
+  EXPECT_EQ(keys[1].second, "081200000010");
+  EXPECT_EQ(keys[2].second, "5000");
+  // 500 ms per key, then 500 ms after every piece, the empty one too.
+  EXPECT_GE(keys[1].first - keys[0].first, 5 * 500 + 500 + 500);
+  EXPECT_GE(keys[2].first - keys[1].first, 12 * 500 + 500);
+  macro->Signal(SIGTERM);
+  EXPECT_EQ(macro->Wait(5000), 0);
+}
+
 TEST_F(ModuleEndToEndTest, HostSalesBySmsSettleFailAndWait) {
   t.Run("INSERT INTO modulaktif (namamodul, comm, caradial, tipemodem, pin, waktutunggu, autorun)"
         " VALUES ('M1', '7', 'HOSTA', 'WAVECOM', '1234', '3', 1);"
