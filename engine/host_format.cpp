@@ -63,12 +63,7 @@ void RunHostFormat(Module& module, const std::string& provider_type, const Sale&
   if (method == "SMS") {
     bool sent = false;
     SendByMethod(module, module_name, method, request, sms_center, &sent);
-    if (!sent) {
-      const LocalDateTime at = module.clock.Local();
-      db.ExecSql("INSERT INTO logtrxsms VALUES (\"\",\"" + Clock::FormatDate(at) + "\",\"" +
-                 Clock::FormatTime(at) + "\",\"" + db.Escape(module_name) + "\",\"" +
-                 db.Escape(sms_center) + "\",\"FAILED SENT\",1)");
-    }
+    if (!sent) LogExchange(module, module_name, sms_center, "FAILED SENT");
   } else if (method == "DIAL") {
     const std::string reply = SendByMethod(module, module_name, method, request, sms_center);
     result = SettleReply(db, module.clock, reply, sale.barcode, 1);
