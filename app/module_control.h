@@ -45,7 +45,6 @@ class ModuleControl {
 
   bool Ended() const { return ended_.load(); }
   Worker* worker() { return worker_.get(); }
-  Exchange& exchange() { return exchange_; }
 
  private:
   // Returns false when the application is already ending.

@@ -59,14 +59,6 @@ class ModuleControlTest : public ::testing::Test {
     control.worker()->Join();
   }
 
-  std::vector<std::string> Written(const std::string& prefix) {
-    std::vector<std::string> found;
-    for (const std::string& write : port.Written()) {
-      if (write.rfind(prefix, 0) == 0) found.push_back(write);
-    }
-    return found;
-  }
-
   TestDatabase t;
   Database& db = t.db();
   VirtualClock clock;
@@ -210,14 +202,14 @@ TEST_F(ModuleControlTest, SilentModemEndsTheModule) {
   ASSERT_EQ(control.Start(), ModuleControl::StartResult::Running);
   control.worker()->Join();
   EXPECT_EQ(t.Value("SELECT lokasifile FROM modulaktif WHERE namamodul='M1'"), "Modem ERROR COM5");
-  EXPECT_EQ(Written("ATE0").size(), 2u);
+  EXPECT_EQ(port.Written("ATE0").size(), 2u);
   EXPECT_EQ(app_end.Status(), kExitAborted);
 }
 
 TEST_F(ModuleControlTest, SecondAnswerToEchoOffCounts) {
   port.On("ATE0", ScriptedPort::Answer{"\r\n", 0, 0, 0, 1});  // the first gets nothing
   RunUntilStop(8000);
-  EXPECT_EQ(Written("ATE0").size(), 2u);
+  EXPECT_EQ(port.Written("ATE0").size(), 2u);
   EXPECT_TRUE(WasShown("hasil=\r\n5"));
   EXPECT_TRUE(WasShown("ulanghasilat=\r\nOK\r\n"));
   EXPECT_EQ(app_end.Status(), kExitStopped);
@@ -228,7 +220,7 @@ TEST_F(ModuleControlTest, BlankListingEndsTheModule) {
   ASSERT_EQ(control.Start(), ModuleControl::StartResult::Running);
   control.worker()->Join();
   EXPECT_EQ(t.Value("SELECT lokasifile FROM modulaktif WHERE namamodul='M1'"), "Modem BLANK COM5");
-  EXPECT_EQ(Written("AT+CMGL=4").size(), 2u);
+  EXPECT_EQ(port.Written("AT+CMGL=4").size(), 2u);
   EXPECT_TRUE(form.StopRequested);
 }
 
@@ -249,12 +241,12 @@ TEST_F(ModuleControlTest, IdleCyclesAlternateStoresAndSettleTheInbox) {
             "SUKSES|4455-66|4455-66");
   EXPECT_EQ(t.Dump("SELECT modul, pengirim, pesan FROM logtrxsms"),
             "M1|081299990000|SUKSES Isi P10 ke 081234567890 SN: 4455-66. Saldo 9");
-  const std::vector<std::string> stores = Written("AT+CPMS=");
+  const std::vector<std::string> stores = port.Written("AT+CPMS=");
   ASSERT_GE(stores.size(), 3u);
   EXPECT_EQ(stores[0], "AT+CPMS=\"ME\"\r");
   EXPECT_EQ(stores[1], "AT+CPMS=\"SM\"\r");
   EXPECT_EQ(stores[2], "AT+CPMS=\"ME\"\r");
-  EXPECT_EQ(Written("AT+CMGD="),
+  EXPECT_EQ(port.Written("AT+CMGD="),
             (std::vector<std::string>{"AT+CMGD=1\r", "AT+CMGD=2\r", "AT+CMGD=3\r"}));
   const std::vector<std::string> log = db.TakeStatementLog();
   EXPECT_NE(std::find(log.begin(), log.end(),

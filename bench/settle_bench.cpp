@@ -14,10 +14,7 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,6 +23,7 @@
 #include "settle/settle_reply.h"
 #include "store/database.h"
 #include "store/text.h"
+#include "testsupport/test_database.h"
 
 namespace tovalink {
 namespace {
@@ -72,33 +70,6 @@ Options ParseOptions(int argc, char** argv) {
   }
   if (options.replies * 2L * kDays > kNumbers) throw std::runtime_error("too many --replies");
   return options;
-}
-
-std::string ReadSource(const std::string& relative_path) {
-  const std::string path = std::string(TOVALINK_SOURCE_DIR) + "/" + relative_path;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw std::runtime_error("cannot read " + path);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-// Runs the statements of a schema file: "--" comments dropped, statements ending at ";".
-void RunScript(Database& db, const std::string& script) {
-  std::string statement;
-  std::istringstream lines(script);
-  for (std::string line; std::getline(lines, line);) {
-    const size_t comment = line.find("--");
-    if (comment != std::string::npos) line.resize(comment);
-    statement += line + "\n";
-    if (Trim(line).ends_with(";")) {
-      statement = Trim(statement);
-      statement.pop_back();
-      db.ExecSql(statement);
-      statement.clear();
-    }
-  }
-  if (!Trim(statement).empty()) db.ExecSql(statement);
 }
 
 std::string Product(int p) {
@@ -192,11 +163,7 @@ int Main(int argc, char** argv) {
   // Progress lines show at once even when the output goes to a file.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const Options options = ParseOptions(argc, argv);
-  const char* socket = std::getenv("TOVALINK_DB_SOCKET");
-  if (socket == nullptr || *socket == '\0') {
-    throw std::runtime_error("TOVALINK_DB_SOCKET is not set (scripts/mariadb start prints it)");
-  }
-  setenv("MYSQL_UNIX_PORT", socket, 1);
+  TestDatabase::Socket();  // points the client library at the throwaway server
   const std::string name = "settle_bench_" + std::to_string(getpid());
 
   Database admin;
@@ -205,7 +172,7 @@ int Main(int argc, char** argv) {
   admin.ExecSql("CREATE DATABASE " + name + " CHARACTER SET latin1");
   Database db;
   db.Connect({"localhost", name, "root", ""});
-  RunScript(db, ReadSource("schema/outlet.sql"));
+  RunScript(db, SourceFile("schema/outlet.sql"));
 
   VirtualClock clock;
   const std::string today = clock.Date();
@@ -220,7 +187,7 @@ int Main(int argc, char** argv) {
 
   std::printf("without indexes:\n");
   const double plain = Round(db, clock, 1, options.replies);
-  RunScript(db, ReadSource("schema/indexes.sql"));
+  RunScript(db, SourceFile("schema/indexes.sql"));
   db.ExecSql("ANALYZE TABLE penjualanproduk, settinggetsn");
   std::printf("with schema/indexes.sql:\n");
   const double indexed = Round(db, clock, 1 + options.replies, options.replies);

@@ -51,18 +51,10 @@ class SupplierTest : public ::testing::Test {
     return sale;
   }
 
-  std::vector<std::string> Written(const std::string& prefix) {
-    std::vector<std::string> found;
-    for (const std::string& write : port.Written()) {
-      if (write.rfind(prefix, 0) == 0) found.push_back(write);
-    }
-    return found;
-  }
-
   // The texts of the SMS the module submitted, decoded by the simulator's own codec.
   std::vector<std::string> SmsTexts() {
     std::vector<std::string> texts;
-    for (std::string write : Written("00")) {
+    for (std::string write : port.Written("00")) {
       if (!write.empty() && write.back() == '\x1A') write.pop_back();
       texts.push_back(gsmpdu::DecodeSubmit(write).text);
     }
@@ -89,7 +81,7 @@ TEST_F(SupplierTest, DialSaleIsLoggedAndSettledFromItsReply) {
   Sale sale = TheSale();
   sale.jumlah = 1;
   RunHostFormat(module, "H", sale);
-  EXPECT_EQ(Written("ATD"), std::vector<std::string>{"ATD*123*5*0812*1234*<pin>#\r"});
+  EXPECT_EQ(port.Written("ATD"), std::vector<std::string>{"ATD*123*5*0812*1234*<pin>#\r"});
   EXPECT_EQ(t.Dump("SELECT pengirim, pesan FROM logtrxsms"),
             "ATD*123*5*0812*1234*<pin>#| +CUSD: 0,Isi 5 berhasil SN 998877 ,15 ");
   EXPECT_EQ(t.Dump("SELECT status, sn, tglwaktuproses FROM penjualanproduk"),
@@ -97,7 +89,7 @@ TEST_F(SupplierTest, DialSaleIsLoggedAndSettledFromItsReply) {
   EXPECT_EQ(db.TakeStatementLog()[0],
             "UPDATE penjualanproduk SET flag=1,tglwaktuproses='2026-03-02 09:30:00' WHERE idx=1");
   // A success skips the balance request and empties the balance box.
-  EXPECT_EQ(Written("AT+CMGL=4").size(), 1u);
+  EXPECT_EQ(port.Written("AT+CMGL=4").size(), 1u);
   EXPECT_EQ(form.Msaldo(), "");
 }
 
@@ -105,7 +97,7 @@ TEST_F(SupplierTest, MacroSalePressesTheProductsKeysWithTheirPauses) {
   Host("MENUMACRO", "ignored");
   t.Run("INSERT INTO macroeditorc55 VALUES ('X5', '*~777~~hptujuan~spin~nominal#');");
   RunHostFormat(module, "H", TheSale());
-  EXPECT_EQ(Written("AT+CKPD"),
+  EXPECT_EQ(port.Written("AT+CKPD"),
             (std::vector<std::string>{"AT+CKPD=\"*\";\r", "AT+CKPD=\"777\";\r",
                                       "AT+CKPD=\"0812\";\r", "AT+CKPD=\"s1234\";\r",
                                       "AT+CKPD=\"5000#\";\r"}));
@@ -151,7 +143,7 @@ TEST_F(SupplierTest, RepliesAreSettledLoggedAndDeleted) {
   RunHostFormat(module, "H", sale);
   EXPECT_EQ(t.Dump("SELECT status, respond FROM penjualanproduk"), "GAGAL|GAGAL Isi 5 ke 0812");
   EXPECT_EQ(t.Dump("SELECT pengirim, pesan FROM logtrxsms"), "0899|GAGAL Isi 5 ke 0812");
-  EXPECT_EQ(Written("AT+CMGD="), (std::vector<std::string>{"AT+CMGD=3\r", "AT+CMGD=4\r"}));
+  EXPECT_EQ(port.Written("AT+CMGD="), (std::vector<std::string>{"AT+CMGD=3\r", "AT+CMGD=4\r"}));
   EXPECT_EQ(SmsTexts(), (std::vector<std::string>{"5.0812", "SAL.1234"}));  // a failure asks
 }
 

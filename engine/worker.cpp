@@ -79,7 +79,6 @@ void Worker::Run() {
     // in modulaktif but takes no more sales.
     if (!Ending()) module_.abort_module(std::string("Worker ERROR:") + error.what(), form.cport);
   }
-  finished_.store(true);
 }
 
 bool Worker::Starting() {

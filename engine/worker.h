@@ -33,7 +33,6 @@ class Worker {
 
   void Start();
   void RequestEnd();
-  bool Finished() const { return finished_.load(); }
   // Waits for the worker's thread to end.
   void Join();
 
@@ -56,7 +55,6 @@ class Worker {
   int sale_counter_ = 0;
   std::mutex end_mutex_;  // held by RequestEnd and by the stop branch's write
   std::atomic<bool> end_requested_{false};
-  std::atomic<bool> finished_{false};
   std::thread thread_;
 };
 

@@ -133,6 +133,14 @@ std::vector<std::string> ScriptedPort::Written() const {
   return written_;
 }
 
+std::vector<std::string> ScriptedPort::Written(const std::string& prefix) const {
+  std::vector<std::string> found;
+  for (const std::string& write : Written()) {
+    if (write.rfind(prefix, 0) == 0) found.push_back(write);
+  }
+  return found;
+}
+
 std::string ScriptedPort::LastPath() const {
   std::lock_guard lock(mutex_);
   return last_path_;

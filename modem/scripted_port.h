@@ -68,6 +68,8 @@ class ScriptedPort : public SerialPort {
 
   // Everything written so far, one entry per Write.
   std::vector<std::string> Written() const;
+  // The writes that begin with `prefix`, in order.
+  std::vector<std::string> Written(const std::string& prefix) const;
   std::string LastPath() const;
   SerialSettings LastSettings() const;
 

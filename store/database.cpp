@@ -61,10 +61,6 @@ int64_t Rows::Int(std::string_view column) const {
   return number;
 }
 
-int64_t Rows::Int(int position) const {
-  return Int(columns_.at(static_cast<size_t>(position)));
-}
-
 double Rows::Float(std::string_view column) const {
   bool is_null = false;
   const std::string& value = Cell(Position(column), &is_null);

@@ -29,7 +29,6 @@ class Rows {
   int Count() const { return static_cast<int>(values_.size()); }
   bool Eof() const { return current_ >= values_.size(); }
   void Next() { ++current_; }
-  void First() { current_ = 0; }
 
   // The current row's column as text; NULL reads as "". Raises DatabaseError for an unknown
   // column or a read past the last row.
@@ -39,7 +38,6 @@ class Rows {
   // As an integer or a floating-point number; NULL or a value that does not convert raises
   // ConversionError.
   int64_t Int(std::string_view column) const;
-  int64_t Int(int position) const;
   double Float(std::string_view column) const;
 
   const std::vector<std::string>& Columns() const { return columns_; }
@@ -88,8 +86,6 @@ class Database {
   // Statement log for tests: once started, the text of every statement, in order.
   void StartStatementLog();
   std::vector<std::string> TakeStatementLog();
-
-  std::recursive_mutex& Lock() { return mutex_; }
 
  private:
   void Run(const std::string& statement);  // REQUIRES: mutex_ held

@@ -56,8 +56,7 @@ TestDatabase::~TestDatabase() {
 
 ConnectionSettings TestDatabase::Settings() const { return {"localhost", name_, "root", ""}; }
 
-void TestDatabase::Run(const std::string& script) {
-  // Statements end at a ";" outside quotes; "--" comments run to the end of their line.
+void RunScript(Database& db, const std::string& script) {
   std::string statement;
   char quote = 0;
   for (size_t i = 0; i < script.size(); ++i) {
@@ -79,14 +78,16 @@ void TestDatabase::Run(const std::string& script) {
       }
     }
     if (quote == 0 && c == ';') {
-      if (!Trim(statement).empty()) admin_.ExecSql(statement);
+      if (!Trim(statement).empty()) db.ExecSql(statement);
       statement.clear();
       continue;
     }
     statement += c;
   }
-  if (!Trim(statement).empty()) admin_.ExecSql(statement);
+  if (!Trim(statement).empty()) db.ExecSql(statement);
 }
+
+void TestDatabase::Run(const std::string& script) { RunScript(admin_, script); }
 
 std::string TestDatabase::Value(const std::string& query) {
   Rows rows = admin_.OpenSql(query);

@@ -40,4 +40,8 @@ class TestDatabase {
 // The text of a file under the source tree, such as "schema/outlet.sql".
 std::string SourceFile(const std::string& relative_path);
 
+// Runs a script of statements on `db`: statements end at a ";" outside quotes, and "--"
+// comments run to the end of their line.
+void RunScript(Database& db, const std::string& script);
+
 }  // namespace tovalink
