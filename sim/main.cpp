@@ -34,9 +34,9 @@ const char kUsage[] =
 
 A simulated modem on a pseudo-terminal. It links the terminal as DIR/COM<N>, answers the AT
 commands of the module (echo until "ATE0", the set-up commands, the message stores "ME" and
-"SM" with PDU listings and deletion, SMS submission, keypad strings, dial and USSD codes),
-"ERROR" to what it does not know, and plays the operator from the scenario. SIGTERM or
-SIGINT stops it and removes the link.
+"SM" with PDU listings and deletion, SMS submission, keypad strings, dial and USSD codes, the
+SIM-toolkit menu), "ERROR" to what it does not know, and plays the operator from the
+scenario. SIGTERM or SIGINT stops it and removes the link.
 
 Options:
   --dir DIR            folder of the link (default: $TOVALINK_PORT_DIR, else the current
@@ -51,7 +51,10 @@ Transcript: one line per event, flushed as written:
   kinds: RX (a command received, or a submitted PDU with its Ctrl-Z), TX (bytes sent),
   KEYS (key string), DIAL (dialled or USSD code), SMSPART (number, text, ref/total/seq or
   "-"), SMS (number, whole text once all parts are in), STORE (store, index, sender, text,
-  part/parts), DELETE (store, index or "all"), NOTE (text), READY (link, terminal).
+  part/parts), DELETE (store, index or "all"), NOTE (text), READY (link, terminal),
+  STK (a toolkit event, then its details: STIN? type | STGI type node | SELECT node id
+  label | PROMPT node | INPUT node text | DISPLAYED node | ANNOUNCE type node | RESTART |
+  HANG node | STALLED command | REFUSED command reason | INPUT CANCELLED node).
   Fields escape \\, \t, \r, \n and other bytes outside printable ASCII as \xNN.
 
 )";

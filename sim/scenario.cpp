@@ -3,17 +3,35 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-namespace tovalink::sim {
+#include "sim/scenario_parse.h"
+#include "sim/toolkit.h"
 
-namespace {
+namespace tovalink::sim {
 
 using nlohmann::json;
 
-template <typename T>
-T Get(const json& object, const char* key, T fallback) {
-  if (!object.contains(key) || object[key].is_null()) return fallback;
-  return object[key].get<T>();
+namespace {
+
+gsmpdu::Coding ParseCoding(const std::string& text) {
+  if (text == "gsm7" || text == "7bit") return gsmpdu::Coding::Gsm7;
+  if (text == "ucs2") return gsmpdu::Coding::Ucs2;
+  if (text == "8bit") return gsmpdu::Coding::Eight;
+  throw std::runtime_error("unknown coding \"" + text + "\" (gsm7, ucs2 or 8bit)");
 }
+
+RequestRule ParseRequest(const json& object, const char* target_key, const char* where) {
+  RequestRule rule;
+  rule.to = Regex(Get<std::string>(object, target_key, ".*"), where);
+  if (object.contains("text")) {
+    rule.has_text = true;
+    rule.text = Regex(object["text"].get<std::string>(), where);
+  }
+  rule.reaction = ParseReaction(object);
+  rule.times = Get<int>(object, "times", 0);
+  return rule;
+}
+
+}  // namespace
 
 Delivery ParseDelivery(const json& object) {
   Delivery delivery;
@@ -24,18 +42,11 @@ Delivery ParseDelivery(const json& object) {
   return delivery;
 }
 
-gsmpdu::Coding ParseCoding(const std::string& text) {
-  if (text == "gsm7" || text == "7bit") return gsmpdu::Coding::Gsm7;
-  if (text == "ucs2") return gsmpdu::Coding::Ucs2;
-  if (text == "8bit") return gsmpdu::Coding::Eight;
-  throw std::runtime_error("unknown coding \"" + text + "\" (gsm7, ucs2 or 8bit)");
-}
-
 IncomingMessage ParseMessage(const json& object) {
   IncomingMessage message;
   message.store = Get<std::string>(object, "store", "SM");
-  if (message.store != "SM" && message.store != "ME") {
-    throw std::runtime_error("unknown store \"" + message.store + "\" (SM or ME)");
+  if (message.store != "SM" && message.store != "ME" && message.store != "listed") {
+    throw std::runtime_error("unknown store \"" + message.store + "\" (SM, ME or listed)");
   }
   message.sender = Get<std::string>(object, "from", Get<std::string>(object, "sender", ""));
   message.text = Get<std::string>(object, "text", "");
@@ -71,20 +82,6 @@ Reaction ParseReaction(const json& object) {
   }
   return reaction;
 }
-
-RequestRule ParseRequest(const json& object, const char* target_key, const char* where) {
-  RequestRule rule;
-  rule.to = Regex(Get<std::string>(object, target_key, ".*"), where);
-  if (object.contains("text")) {
-    rule.has_text = true;
-    rule.text = Regex(object["text"].get<std::string>(), where);
-  }
-  rule.reaction = ParseReaction(object);
-  rule.times = Get<int>(object, "times", 0);
-  return rule;
-}
-
-}  // namespace
 
 std::string SingleBytes(const std::string& utf8) {
   std::string out;
@@ -156,14 +153,15 @@ Scenario ParseScenario(const std::string& json_text) {
       RequestRule rule = ParseRequest(item, "keys", "key_rules");
       scenario.key_rules.push_back(std::move(rule));
     }
+    if (root.contains("stk")) scenario.toolkit = ParseToolkit(root["stk"]);
   } catch (const json::exception& error) {
     throw std::runtime_error(std::string("scenario has a wrong value: ") + error.what());
   }
   return scenario;
 }
 
-const char* ScenarioHelp() {
-  return R"(Scenario file (JSON object; every key optional):
+namespace {
+const char kCoreHelp[] = R"(Scenario file (JSON object; every key optional):
   "echo": true               echo the received characters until "ATE0" (default true)
   "store": "ME"              the store that AT+CMGL lists before any AT+CPMS ("ME" or "SM")
   "me_capacity": 50, "sm_capacity": 30
@@ -192,7 +190,9 @@ const char* ScenarioHelp() {
              "delay_ms": 0, "announce": true}
                              one stored SMS-DELIVER per part (a long text is cut into parts
                              with the header 05 00 03 reference total sequence); "announce"
-                             sends "\r\n+CMTI: \"<store>\",<index>\r\n" for each part
+                             sends "\r\n+CMTI: \"<store>\",<index>\r\n" for each part;
+                             "store": "listed" is the store AT+CMGL lists at that moment (the
+                             last AT+CPMS), so the module finds the message on its next look
 <reaction>: {"ack": "\r\nOK\r\n", "reply": "TEXT", "end": ",15\r\n", <delivery>,
              "sms": <message>, "times": 0}
                              "ack" goes at once, "reply" + "end" after the delay; "sms" is a
@@ -204,7 +204,14 @@ for SMS rules, "code" for dial rules, "keys" for key rules), {number} the SMS de
 12-digit serial number, {mr} the submit reference.
 Texts are JSON strings: "\r", "\n", "\u0000" (NUL) and "\u001a" work; texts sent on the line
 go out as single bytes (each character up to U+00FF one byte); SMS texts are Unicode.
+
+Operator features:
 )";
+}  // namespace
+
+const char* ScenarioHelp() {
+  static const std::string help = std::string(kCoreHelp) + ToolkitHelp();
+  return help.c_str();
 }
 
 }  // namespace tovalink::sim

@@ -3,6 +3,7 @@
 // The format is documented in ScenarioHelp() (modemsim --help prints it).
 
 #include <cstdint>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -21,7 +22,7 @@ struct Delivery {
 
 // A message that the operator sends to the modem.
 struct IncomingMessage {
-  std::string store = "SM";
+  std::string store = "SM";  // "SM", "ME", or "listed": the one AT+CMGL lists when placed
   std::string sender;
   std::string text;  // UTF-8; may hold placeholders when it is a rule's reply
   gsmpdu::Coding coding = gsmpdu::Coding::Gsm7;
@@ -66,6 +67,42 @@ struct RequestRule {
   int used = 0;
 };
 
+// One entry of a toolkit menu, shown as "+STGI: <id>,<count>,\"<label>\",0".
+struct StkItem {
+  int id = 0;
+  std::string label;
+  std::string next;  // the node it leads to; "" ends the session
+};
+
+// One proactive command of the SIM's menu tree.
+struct StkNode {
+  enum class Kind { Select, Input, Display, SendSms };
+  Kind kind = Kind::Select;
+  std::string text;  // the title (select), the prompt (input), the text shown, the SMS's label
+  std::string name;  // select and input: what the chosen label or typed text is kept as
+  std::vector<StkItem> items;  // select
+  bool digits = false;         // input: digits only
+  bool hidden = false;         // input: typed text not shown (a PIN)
+  int min_length = 1;
+  int max_length = 20;
+  std::string next;         // input, display and send_sms: the following node; "" ends
+  int64_t after_ms = 1500;  // send_sms: from its announcement to what follows
+  bool has_sms = false;
+  IncomingMessage sms;  // send_sms: the operator's answer, placed after its own delay
+  int hang = 0;         // the first `hang` arrivals at this node stall the toolkit
+};
+
+// The SIM card's toolkit: its main menu (SETUP MENU) and the nodes the items lead to.
+struct ToolkitScenario {
+  bool present = false;  // false: the SIM has no toolkit and its commands get "ERROR"
+  std::string title;
+  std::vector<StkItem> menu;
+  std::map<std::string, StkNode> nodes;
+  int64_t announce_delay_ms = 200;  // from a response to the next "+STIN: n"
+  int64_t restart_delay_ms = 1000;  // from AT+CFUN=1 to "+STIN: 0"
+  int stin_errors = 0;              // the first N "AT+STIN?" get "ERROR"
+};
+
 struct Scenario {
   bool echo = true;
   std::string store = "ME";
@@ -79,6 +116,7 @@ struct Scenario {
   std::vector<RequestRule> sms_rules;
   std::vector<RequestRule> dial_rules;
   std::vector<RequestRule> key_rules;
+  ToolkitScenario toolkit;
 };
 
 // Throws std::runtime_error with a readable message when the text is not a scenario.

@@ -7,14 +7,17 @@
 //   <ms since start>\t<kind>\t<field>[\t<field>...]
 // with kinds RX (a command received), TX (bytes sent to the module), KEYS (an AT+CKPD key
 // string), SMS (a submitted message: number, text, ref/total/seq or "-"), DIAL (the dialled
-// code), NOTE (anything else). Fields escape \\, \t, \r, \n and bytes outside printable ASCII
-// as \xNN; Transcript() gives them unescaped.
+// code), STK (a SIM-toolkit event), NOTE (anything else); modemsim --help lists them all.
+// Fields escape \\, \t, \r, \n and bytes outside printable ASCII as \xNN; Transcript()
+// gives them unescaped.
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "sim/transcript.h"
 
 namespace tovalink {
 
@@ -23,14 +26,6 @@ struct SimOptions {
   std::string scenario_json;  // written to scenario.json in the folder when not empty
   std::string modemsim;       // the executable; default: the one built beside this library
   int start_timeout_ms = 5000;
-};
-
-struct TranscriptLine {
-  int64_t ms = 0;
-  std::string kind;
-  std::vector<std::string> fields;
-  // The first field, or "".
-  std::string text() const { return fields.empty() ? std::string() : fields[0]; }
 };
 
 class SimHarness {

@@ -69,11 +69,15 @@ std::string EscapeField(const std::string& bytes) {
 }
 
 Simulator::Simulator(Scenario scenario, SimIo& io)
-    : scenario_(std::move(scenario)), io_(io), echo_(scenario_.echo), store_(scenario_.store) {
+    : scenario_(std::move(scenario)),
+      io_(io),
+      echo_(scenario_.echo),
+      store_(scenario_.store),
+      toolkit_(scenario_.toolkit, *this, io) {
   stores_["ME"];
   stores_["SM"];
-  families_ = {&Simulator::SubmitFamily, &Simulator::StoreFamily, &Simulator::KeypadFamily,
-               &Simulator::DialFamily, &Simulator::ModesFamily};
+  families_ = {&Simulator::SubmitFamily,  &Simulator::StoreFamily, &Simulator::KeypadFamily,
+               &Simulator::ToolkitFamily, &Simulator::DialFamily,  &Simulator::ModesFamily};
 }
 
 const std::map<int, Simulator::Stored>& Simulator::Store(const std::string& name) const {
@@ -95,19 +99,8 @@ void Simulator::Start() {
 void Simulator::Feed(const std::string& bytes) {
   for (char c : bytes) {
     if (echo_) io_.Send(std::string(1, c));
-    if (pdu_mode_) {
-      if (c == '\x1A') {
-        pdu_mode_ = false;
-        Submitted(pdu_);
-        pdu_.clear();
-      } else if (c == '\x1B') {
-        pdu_mode_ = false;
-        pdu_.clear();
-        io_.Record("NOTE", {"submission cancelled"});
-        Ok();
-      } else if (c != '\r' && c != '\n' && c != ' ') {
-        pdu_ += c;
-      }
+    if (text_for_ != TextFor::Nothing) {
+      TakeText(c);
       continue;
     }
     if (c == '\r') {
@@ -119,6 +112,37 @@ void Simulator::Feed(const std::string& bytes) {
       line_ += c;
     }
   }
+}
+
+void Simulator::TakeToolkitText() { text_for_ = TextFor::Toolkit; }
+
+void Simulator::TakeText(char c) {
+  const TextFor text_for = text_for_;
+  if (c == '\x1A' || c == '\x1B') {
+    text_for_ = TextFor::Nothing;
+    std::string text;
+    text.swap(text_);
+    const bool sent = c == '\x1A';
+    if (text_for == TextFor::Submission) {
+      if (sent) {
+        Submitted(text);
+      } else {
+        io_.Record("NOTE", {"submission cancelled"});
+        Ok();
+      }
+    } else if (sent) {
+      io_.Record("RX", {text + "\x1A"});
+      toolkit_.Input(text);
+    } else {
+      io_.Record("RX", {text + "\x1B"});
+      toolkit_.InputCancelled();
+    }
+    return;
+  }
+  // A PDU is hexadecimal: line breaks and blanks in it are not part of it. A toolkit text is
+  // taken as typed.
+  if (text_for == TextFor::Submission && (c == '\r' || c == '\n' || c == ' ')) return;
+  text_ += c;
 }
 
 void Simulator::Command(const std::string& line) {
@@ -151,7 +175,7 @@ bool Simulator::ScenarioRule(const std::string& command) {
     if (rule.silent) return true;  // the modem did not hear it: nothing changes
     // An answered command still takes its effect on the modem's modes.
     if (StartsWith(command, "ATE0")) echo_ = false;
-    if (StartsWith(command, "AT+CMGS=")) pdu_mode_ = true;
+    if (StartsWith(command, "AT+CMGS=")) text_for_ = TextFor::Submission;
     SendLater(SingleBytes(rule.reply), rule.delivery);
     return true;
   }
@@ -287,7 +311,9 @@ bool Simulator::StoreFamily(const std::string& command) {
   return false;
 }
 
-std::vector<int> Simulator::Place(const IncomingMessage& message) {
+std::vector<int> Simulator::Place(const IncomingMessage& wanted) {
+  IncomingMessage message = wanted;
+  if (message.store == "listed") message.store = store_;
   gsmpdu::DeliverOptions options;
   options.reference = message.reference;
   options.force_multipart = message.multipart;
@@ -327,7 +353,7 @@ bool Simulator::SubmitFamily(const std::string& command) {
     Error();
     return true;
   }
-  pdu_mode_ = true;
+  text_for_ = TextFor::Submission;
   io_.Send("\r\n> ");
   return true;
 }

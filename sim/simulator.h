@@ -2,10 +2,11 @@
 // The simulated modem: takes the bytes the module writes, answers them as a modem would and
 // plays the operator from a scenario. It knows nothing of terminals or real time: the runner
 // gives it a SimIo that sends bytes, schedules later actions and records the transcript, so
-// that the same logic runs over a pseudo-terminal and in tests.
+// that the same logic runs over a pseudo-terminal, in process and in tests.
 //
 // One handler per command family (modes and set-up, message store, submission, keypad, dial
-// and USSD); a family that grows (the SIM-toolkit menu) gets a handler of its own.
+// and USSD); each operator feature that grows (the SIM-toolkit menu) has a file of its own and
+// is called from here.
 // Not thread-safe: the runner calls it from one thread.
 
 #include <cstdint>
@@ -15,20 +16,16 @@
 #include <vector>
 
 #include "sim/scenario.h"
+#include "sim/sim_io.h"
+#include "sim/toolkit.h"
 
 namespace tovalink::sim {
-
-class SimIo {
- public:
-  virtual ~SimIo() = default;
-  virtual void Send(const std::string& bytes) = 0;
-  virtual void After(int64_t delay_ms, std::function<void()> action) = 0;
-  virtual void Record(const std::string& kind, const std::vector<std::string>& fields) = 0;
-};
 
 class Simulator {
  public:
   Simulator(Scenario scenario, SimIo& io);
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
 
   // Places the scenario's messages (now or after their delays).
   void Start();
@@ -46,12 +43,25 @@ class Simulator {
   bool Echo() const { return echo_; }
 
   // Places one message (all parts or the chosen ones) and announces it; returns the indexes.
-  std::vector<int> Place(const IncomingMessage& message);
+  std::vector<int> Place(const IncomingMessage& wanted);
+
+  // Fills the placeholders of a reply: {0}..{9} from `groups`, {serial} a fresh serial
+  // number, {name} from `values`; unknown ones stay as they are.
+  std::string Expand(const std::string& text, const std::vector<std::string>& groups,
+                     const std::map<std::string, std::string>& values);
+  // Sends bytes as `delivery` says (delay, chunks).
+  void SendLater(const std::string& bytes, const Delivery& delivery);
+
+  // From the next byte on, the line carries the text of a toolkit input up to Ctrl-Z.
+  void TakeToolkitText();
+
+  const Toolkit& SimToolkit() const { return toolkit_; }
 
  private:
   using Handler = bool (Simulator::*)(const std::string& command);
 
   void Command(const std::string& line);
+  void TakeText(char c);
   void Submitted(const std::string& pdu_text);
   bool ScenarioRule(const std::string& command);
 
@@ -60,12 +70,10 @@ class Simulator {
   bool SubmitFamily(const std::string& command);
   bool KeypadFamily(const std::string& command);
   bool DialFamily(const std::string& command);
+  bool ToolkitFamily(const std::string& command) { return toolkit_.Command(command); }
 
   void React(const Reaction& reaction, const std::vector<std::string>& groups,
              const std::map<std::string, std::string>& values, const std::string& reply_to);
-  std::string Expand(const std::string& text, const std::vector<std::string>& groups,
-                     const std::map<std::string, std::string>& values);
-  void SendLater(const std::string& bytes, const Delivery& delivery);
   void Ok() { io_.Send("\r\nOK\r\n"); }
   void Error() { io_.Send("\r\nERROR\r\n"); }
   int Capacity(const std::string& store) const;
@@ -75,9 +83,11 @@ class Simulator {
   SimIo& io_;
   bool echo_;
   std::string line_;
-  bool pdu_mode_ = false;
+  // What the bytes after a "> " prompt are, up to their Ctrl-Z.
+  enum class TextFor { Nothing, Submission, Toolkit };
+  TextFor text_for_ = TextFor::Nothing;
   int expected_length_ = 0;
-  std::string pdu_;
+  std::string text_;
   std::string store_;
   std::map<std::string, std::map<int, Stored>> stores_;
   int message_reference_ = 0;
@@ -85,6 +95,7 @@ class Simulator {
   // Parts of concatenated submissions, by number and reference: sequence -> text.
   std::map<std::pair<std::string, int>, std::map<int, std::string>> pending_parts_;
   std::vector<Handler> families_;
+  Toolkit toolkit_;
 };
 
 // Transcript escaping: \\, \t, \r, \n and bytes outside printable ASCII as \xNN.

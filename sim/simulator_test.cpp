@@ -2,46 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <stdexcept>
+
+#include "sim/fake_sim_io.h"
 
 namespace tovalink::sim {
 namespace {
 
-// The simulator's outside world on a hand-turned clock.
-class FakeIo : public SimIo {
- public:
-  void Send(const std::string& bytes) override { sent.push_back({now, bytes}); }
-  void After(int64_t delay_ms, std::function<void()> action) override {
-    timers.emplace(std::make_pair(now + delay_ms, sequence++), std::move(action));
-  }
-  void Record(const std::string& kind, const std::vector<std::string>& fields) override {
-    records.push_back(kind + ":" + (fields.empty() ? "" : fields[0]) +
-                      (fields.size() > 1 ? "|" + fields[1] : ""));
-  }
-  void Advance(int64_t ms) {
-    const int64_t target = now + ms;
-    while (!timers.empty() && timers.begin()->first.first <= target) {
-      auto node = timers.extract(timers.begin());
-      now = node.key().first;
-      node.mapped()();
-    }
-    now = target;
-  }
-  // Everything sent so far, joined, then forgotten.
-  std::string Take() {
-    std::string all;
-    for (auto& [at, bytes] : sent) all += bytes;
-    sent.clear();
-    return all;
-  }
-
-  int64_t now = 0;
-  uint64_t sequence = 0;
-  std::multimap<std::pair<int64_t, uint64_t>, std::function<void()>> timers;
-  std::vector<std::pair<int64_t, std::string>> sent;
-  std::vector<std::string> records;
-};
+using FakeIo = FakeSimIo;
 
 struct SimulatorTest : testing::Test {
   void Start(const std::string& json = "{}") {
@@ -75,7 +47,8 @@ TEST_F(SimulatorTest, EchoesUntilAte0AndAcceptsTheSetUpCommands) {
 TEST_F(SimulatorTest, StoresListAndDeleteTheirOwnMessages) {
   Start(R"json({"echo": false, "messages": [
       {"store": "SM", "from": "628123", "text": "Trx SUKSES", "announce": false},
-      {"store": "ME", "from": "628999", "text": "saldo"}]})json");
+      {"store": "ME", "from": "628999", "text": "saldo"},
+      {"store": "listed", "from": "628777", "text": "later", "delay_ms": 1000}]})json");
   EXPECT_EQ(io.Take(), "\r\n+CMTI: \"ME\",1\r\n");
   EXPECT_EQ(Ask("AT+CPMS=\"SM\"\r"), "\r\n+CPMS: 1,30,1,30,1,30\r\n\r\nOK\r\n");
   const std::string pdu = simulator->Store("SM").at(1).pdu;
@@ -85,6 +58,9 @@ TEST_F(SimulatorTest, StoresListAndDeleteTheirOwnMessages) {
   EXPECT_EQ(Ask("AT+CMGD=1\r"), "\r\nOK\r\n");
   EXPECT_EQ(Ask("AT+CMGD=1\r"), "\r\n+CMS ERROR: 321\r\n");
   EXPECT_EQ(Ask("AT+CMGL=4\r"), "\r\n\r\nOK\r\n");
+  io.Advance(1000);  // "listed": where AT+CMGL looks now
+  EXPECT_EQ(io.Take(), "\r\n+CMTI: \"SM\",1\r\n");
+  EXPECT_EQ(simulator->Store("SM").at(1).text, "later");
   EXPECT_EQ(Ask("AT+CPMS=\"ME\"\r"), "\r\n+CPMS: 1,50,1,50,1,50\r\n\r\nOK\r\n");
   EXPECT_NE(Ask("AT+CMGL=4\r").find("+CMGL: 1,0,,"), std::string::npos);
 }
@@ -193,6 +169,20 @@ TEST_F(SimulatorTest, ScenarioMistakesAreReportedReadably) {
   EXPECT_NE(message(R"json({"messages": [{"coding": "utf9"}]})json").find("utf9"),
             std::string::npos);
   EXPECT_NE(message(R"json({"echo": "yes"})json").find("wrong value"), std::string::npos);
+}
+
+TEST(ExampleScenarios, AllOfSchemaAreReadable) {
+  int read = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(TOVALINK_SOURCE_DIR "/schema")) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() < 14 || name.compare(name.size() - 14, 14, "-scenario.json") != 0) continue;
+    std::ifstream in(entry.path());
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NO_THROW(ParseScenario(text.str())) << name;
+    ++read;
+  }
+  EXPECT_GE(read, 2);
 }
 
 }  // namespace
