@@ -1,11 +1,14 @@
 #pragma once
 // For the simulator's tests: the module's own exchange over the in-process simulated modem,
 // so a test can send the module's commands with its tokens and timeouts and see what the
-// module would see, on a virtual clock.
+// module would see, on a virtual clock; with the few readings of replies the module makes.
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +19,46 @@
 #include "sim/sim_port.h"
 
 namespace tovalink::sim {
+
+// How the module finds an item: the reply split at every "+STGI:", the first piece holding
+// the name (upper-cased), its text before the first "," trimmed.
+inline std::string ItemNumber(const std::string& reply, const std::string& name) {
+  auto upper = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+  };
+  size_t at = 0;
+  for (;;) {
+    const size_t next = reply.find("+STGI:", at + 1);
+    const std::string piece = reply.substr(at, next == std::string::npos ? next : next - at);
+    const std::string body = piece.rfind("+STGI:", 0) == 0 ? piece.substr(6) : piece;
+    if (upper(body).find(upper(name)) != std::string::npos) {
+      std::string field = body.substr(0, body.find(','));
+      while (!field.empty() && static_cast<unsigned char>(field.front()) <= ' ') field.erase(0, 1);
+      while (!field.empty() && static_cast<unsigned char>(field.back()) <= ' ') field.pop_back();
+      return field;
+    }
+    if (next == std::string::npos) return {};
+    at = next;
+  }
+}
+
+// An example scenario of schema/, as text.
+inline std::string ReadExample(const std::string& name) {
+  std::ifstream in(std::string(TOVALINK_SOURCE_DIR "/schema/") + name);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Every digit of a text, in order (as the module reads the toolkit's "+STIN: n").
+inline std::string Digits(const std::string& text) {
+  std::string digits;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') digits += c;
+  }
+  return digits;
+}
 
 class ExchangeFixture : public testing::Test {
  protected:

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "sim/dial_codes.h"
 #include "sim/scenario_parse.h"
 #include "sim/toolkit.h"
 
@@ -17,18 +18,6 @@ gsmpdu::Coding ParseCoding(const std::string& text) {
   if (text == "ucs2") return gsmpdu::Coding::Ucs2;
   if (text == "8bit") return gsmpdu::Coding::Eight;
   throw std::runtime_error("unknown coding \"" + text + "\" (gsm7, ucs2 or 8bit)");
-}
-
-RequestRule ParseRequest(const json& object, const char* target_key, const char* where) {
-  RequestRule rule;
-  rule.to = Regex(Get<std::string>(object, target_key, ".*"), where);
-  if (object.contains("text")) {
-    rule.has_text = true;
-    rule.text = Regex(object["text"].get<std::string>(), where);
-  }
-  rule.reaction = ParseReaction(object);
-  rule.times = Get<int>(object, "times", 0);
-  return rule;
 }
 
 }  // namespace
@@ -69,12 +58,28 @@ std::regex Regex(const std::string& pattern, const char* where) {
   }
 }
 
+RequestRule ParseRequest(const json& object, const char* target_key, const char* where) {
+  RequestRule rule;
+  rule.to = Regex(Get<std::string>(object, target_key, ".*"), where);
+  if (object.contains("text")) {
+    rule.has_text = true;
+    rule.text = Regex(object["text"].get<std::string>(), where);
+  }
+  rule.names = Get<std::vector<std::string>>(object, "names", {});
+  rule.reaction = ParseReaction(object);
+  rule.times = Get<int>(object, "times", 0);
+  return rule;
+}
+
 Reaction ParseReaction(const json& object) {
   Reaction reaction;
   reaction.ack = Get<std::string>(object, "ack", "");
   reaction.has_reply = object.contains("reply");
   reaction.reply = Get<std::string>(object, "reply", "");
   reaction.end = Get<std::string>(object, "end", "");
+  reaction.has_ussd = object.contains("ussd");
+  reaction.ussd = Get<std::string>(object, "ussd", "");
+  reaction.ussd_state = Get<int>(object, "state", object.contains("answers") ? 1 : 0);
   reaction.delivery = ParseDelivery(object);
   if (object.contains("sms")) {
     reaction.has_sms = true;
@@ -147,7 +152,7 @@ Scenario ParseScenario(const std::string& json_text) {
       scenario.sms_rules.push_back(ParseRequest(item, "to", "sms_rules"));
     }
     for (const json& item : Get<json>(root, "dial_rules", json::array())) {
-      scenario.dial_rules.push_back(ParseRequest(item, "code", "dial_rules"));
+      scenario.dial_rules.push_back(ParseDialRule(item));
     }
     for (const json& item : Get<json>(root, "key_rules", json::array())) {
       RequestRule rule = ParseRequest(item, "keys", "key_rules");
@@ -178,8 +183,8 @@ const char kCoreHelp[] = R"(Scenario file (JSON object; every key optional):
                              a submitted SMS whose number matches "to" (whole) and whose text
                              contains a match of "text" gets the reaction
   "dial_rules": [ {"code": "REGEX", <reaction>} ]
-                             "ATD<code>[;]" and "AT+CUSD=1,\"<code>\"[,15]" (whole match);
-                             without a rule the answer is "\r\nERROR\r\n"
+                             "ATD<code>[;]" and "AT+CUSD=1,<code>[,15]" (whole match); USSD
+                             sessions and the rest below
   "key_rules": [ {"keys": "REGEX", <reaction>} ]
                              an AT+CKPD key string (whole match), after its "OK"
 
@@ -193,15 +198,17 @@ const char kCoreHelp[] = R"(Scenario file (JSON object; every key optional):
                              sends "\r\n+CMTI: \"<store>\",<index>\r\n" for each part;
                              "store": "listed" is the store AT+CMGL lists at that moment (the
                              last AT+CPMS), so the module finds the message on its next look
-<reaction>: {"ack": "\r\nOK\r\n", "reply": "TEXT", "end": ",15\r\n", <delivery>,
-             "sms": <message>, "times": 0}
+<reaction>: {"ack": "\r\nOK\r\n", "reply": "TEXT", "end": ",15\r\n", "ussd": "TEXT",
+             "state": 0, <delivery>, "sms": <message>, "times": 0, "names": [...]}
                              "ack" goes at once, "reply" + "end" after the delay; "sms" is a
                              message the operator sends back ("from" defaults to the number
                              the request went to)
 Placeholders in replies and reply texts: {0}..{9} groups of the matched expression ("text"
-for SMS rules, "code" for dial rules, "keys" for key rules), {number} the SMS destination,
-{text} the SMS text, {code} the dialled code, {keys} the key string, {serial} a fresh
-12-digit serial number, {mr} the submit reference.
+for SMS rules, "code" for dial rules, "keys" for key rules), or by the names a rule's
+"names": ["destination", "amount"] gives the groups 1, 2, ...; {number} the SMS
+destination, {text} the SMS text, {code} the dialled code, {answer} the text answered in a
+USSD session, {keys} the key string, {serial} a fresh 12-digit serial number, {mr} the
+submit reference.
 Texts are JSON strings: "\r", "\n", "\u0000" (NUL) and "\u001a" work; texts sent on the line
 go out as single bytes (each character up to U+00FF one byte); SMS texts are Unicode.
 
@@ -210,7 +217,7 @@ Operator features:
 }  // namespace
 
 const char* ScenarioHelp() {
-  static const std::string help = std::string(kCoreHelp) + ToolkitHelp();
+  static const std::string help = std::string(kCoreHelp) + DialCodesHelp() + ToolkitHelp();
   return help.c_str();
 }
 

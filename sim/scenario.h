@@ -53,16 +53,24 @@ struct Reaction {
   bool has_reply = false;
   std::string reply;  // sent on the line after the delivery delay, then `end`
   std::string end;    // for dial rules; default: the scenario's dial_reply_end
+  bool has_ussd = false;
+  std::string ussd;    // sent after the delivery delay as "\r\n+CUSD: <state>,\"<ussd>\",15\r\n"
+  int ussd_state = 0;  // 0 done, 1 the network waits for an answer (a session), 2 ended
   Delivery delivery;
   bool has_sms = false;
   IncomingMessage sms;  // placed in the store after its delay and announced
 };
 
 struct RequestRule {
-  std::regex to;    // SMS rules: the destination number (whole match); dial: the code
+  std::regex to;    // SMS rules: the destination number (whole match); dial: the code;
+                    // a session's answers: the text answered
   std::regex text;  // SMS and key rules: searched in the text or the key string
   bool has_text = false;
+  std::vector<std::string> names;  // placeholder names for the groups 1, 2, ... of `to`
   Reaction reaction;
+  // Dial rules: what the network expects next in the USSD session this rule opens; the
+  // first that matches the answer (whole) reacts.
+  std::vector<RequestRule> answers;
   int times = 0;
   int used = 0;
 };

@@ -22,6 +22,9 @@ T Get(const nlohmann::json& object, const char* key, T fallback) {
 Delivery ParseDelivery(const nlohmann::json& object);
 IncomingMessage ParseMessage(const nlohmann::json& object);
 Reaction ParseReaction(const nlohmann::json& object);
+// A rule whose regular expression is the value of `target_key` (".*" when missing); `where`
+// names the section in messages.
+RequestRule ParseRequest(const nlohmann::json& object, const char* target_key, const char* where);
 std::regex Regex(const std::string& pattern, const char* where);
 
 }  // namespace tovalink::sim

@@ -36,6 +36,16 @@ bool ReadNumber(const std::string& text, int& value) {
   return true;
 }
 
+// `values` with the rule's names for the matched groups 1, 2, ...
+std::map<std::string, std::string> Named(const RequestRule& rule,
+                                         const std::vector<std::string>& groups,
+                                         std::map<std::string, std::string> values) {
+  for (size_t n = 0; n < rule.names.size() && n + 1 < groups.size(); ++n) {
+    values[rule.names[n]] = groups[n + 1];
+  }
+  return values;
+}
+
 }  // namespace
 
 std::string EscapeField(const std::string& bytes) {
@@ -73,7 +83,8 @@ Simulator::Simulator(Scenario scenario, SimIo& io)
       io_(io),
       echo_(scenario_.echo),
       store_(scenario_.store),
-      toolkit_(scenario_.toolkit, *this, io) {
+      toolkit_(scenario_.toolkit, *this, io),
+      dial_codes_(scenario_.dial_rules, *this, io, nullptr) {
   stores_["ME"];
   stores_["SM"];
   families_ = {&Simulator::SubmitFamily,  &Simulator::StoreFamily, &Simulator::KeypadFamily,
@@ -176,6 +187,7 @@ bool Simulator::ScenarioRule(const std::string& command) {
     // An answered command still takes its effect on the modem's modes.
     if (StartsWith(command, "ATE0")) echo_ = false;
     if (StartsWith(command, "AT+CMGS=")) text_for_ = TextFor::Submission;
+    if (StartsWith(command, "AT+CUSD=2")) dial_codes_.DropSession();
     SendLater(SingleBytes(rule.reply), rule.delivery);
     return true;
   }
@@ -408,7 +420,7 @@ void Simulator::CompleteSms(const std::string& number, const std::string& text) 
       for (const auto& group : match) groups.push_back(group.str());
     }
     ++rule.used;
-    React(rule.reaction, groups, {{"number", number}, {"text", text}}, number);
+    React(rule.reaction, groups, Named(rule, groups, {{"number", number}, {"text", text}}), number);
     return;
   }
 }
@@ -425,39 +437,9 @@ bool Simulator::KeypadFamily(const std::string& command) {
     std::vector<std::string> groups;
     for (const auto& group : match) groups.push_back(group.str());
     ++rule.used;
-    React(rule.reaction, groups, {{"keys", keys}}, "");
+    React(rule.reaction, groups, Named(rule, groups, {{"keys", keys}}), "");
     break;
   }
-  return true;
-}
-
-bool Simulator::DialFamily(const std::string& command) {
-  std::string code;
-  if (StartsWith(command, "ATD")) {
-    code = command.substr(3);
-  } else if (StartsWith(command, "AT+CUSD=")) {
-    code = Quoted(command);
-    if (code.empty()) {
-      Ok();  // "AT+CUSD=1": result codes for USSD switched on
-      return true;
-    }
-  } else {
-    return false;
-  }
-  io_.Record("DIAL", {code});
-  for (RequestRule& rule : scenario_.dial_rules) {
-    if (rule.times > 0 && rule.used >= rule.times) continue;
-    std::smatch match;
-    if (!std::regex_match(code, match, rule.to)) continue;
-    std::vector<std::string> groups;
-    for (const auto& group : match) groups.push_back(group.str());
-    ++rule.used;
-    Reaction reaction = rule.reaction;
-    if (reaction.has_reply && reaction.end.empty()) reaction.end = scenario_.dial_reply_end;
-    React(reaction, groups, {{"code", code}}, code);
-    return true;
-  }
-  Error();
   return true;
 }
 
@@ -467,6 +449,11 @@ void Simulator::React(const Reaction& reaction, const std::vector<std::string>& 
   if (!reaction.ack.empty()) io_.Send(SingleBytes(Expand(reaction.ack, groups, values)));
   if (reaction.has_reply) {
     SendLater(SingleBytes(Expand(reaction.reply, groups, values) + reaction.end),
+              reaction.delivery);
+  }
+  if (reaction.has_ussd) {
+    SendLater(SingleBytes("\r\n+CUSD: " + std::to_string(reaction.ussd_state) + ",\"" +
+                          Expand(reaction.ussd, groups, values) + "\",15\r\n"),
               reaction.delivery);
   }
   if (reaction.has_sms) {

@@ -4,9 +4,9 @@
 // gives it a SimIo that sends bytes, schedules later actions and records the transcript, so
 // that the same logic runs over a pseudo-terminal, in process and in tests.
 //
-// One handler per command family (modes and set-up, message store, submission, keypad, dial
-// and USSD); each operator feature that grows (the SIM-toolkit menu) has a file of its own and
-// is called from here.
+// One handler per command family (modes and set-up, message store, submission, keypad); each
+// operator feature (the SIM-toolkit menu, dial codes and USSD) has a file of its own and is
+// called from here.
 // Not thread-safe: the runner calls it from one thread.
 
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/dial_codes.h"
 #include "sim/scenario.h"
 #include "sim/sim_io.h"
 #include "sim/toolkit.h"
@@ -51,6 +52,11 @@ class Simulator {
                      const std::map<std::string, std::string>& values);
   // Sends bytes as `delivery` says (delay, chunks).
   void SendLater(const std::string& bytes, const Delivery& delivery);
+  // The operator's reaction to a request: the ack at once, the reply or USSD text after the
+  // delay, the message later; `reply_to` is the message's sender when it names none.
+  void React(const Reaction& reaction, const std::vector<std::string>& groups,
+             const std::map<std::string, std::string>& values, const std::string& reply_to);
+  const std::string& DialReplyEnd() const { return scenario_.dial_reply_end; }
 
   // From the next byte on, the line carries the text of a toolkit input up to Ctrl-Z.
   void TakeToolkitText();
@@ -69,11 +75,8 @@ class Simulator {
   bool StoreFamily(const std::string& command);
   bool SubmitFamily(const std::string& command);
   bool KeypadFamily(const std::string& command);
-  bool DialFamily(const std::string& command);
+  bool DialFamily(const std::string& command) { return dial_codes_.Command(command); }
   bool ToolkitFamily(const std::string& command) { return toolkit_.Command(command); }
-
-  void React(const Reaction& reaction, const std::vector<std::string>& groups,
-             const std::map<std::string, std::string>& values, const std::string& reply_to);
   void Ok() { io_.Send("\r\nOK\r\n"); }
   void Error() { io_.Send("\r\nERROR\r\n"); }
   int Capacity(const std::string& store) const;
@@ -96,6 +99,7 @@ class Simulator {
   std::map<std::pair<std::string, int>, std::map<int, std::string>> pending_parts_;
   std::vector<Handler> families_;
   Toolkit toolkit_;
+  DialCodes dial_codes_;
 };
 
 // Transcript escaping: \\, \t, \r, \n and bytes outside printable ASCII as \xNN.

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 
 #include "sim/exchange_fixture.h"
@@ -109,29 +106,6 @@ TEST_F(ToolkitTest, CarriesASaleFromTheMainMenuToTheOperatorsSms) {
   EXPECT_EQ(io.Lines("RX")[7], "081234567890\x1A");
 }
 
-// How the module finds an item: the reply split at every "+STGI:", the first piece holding
-// the name (upper-cased), its text before the first "," trimmed.
-std::string ItemNumber(const std::string& reply, const std::string& name) {
-  auto upper = [](std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-  };
-  size_t at = 0;
-  for (;;) {
-    const size_t next = reply.find("+STGI:", at + 1);
-    const std::string piece = reply.substr(at, next == std::string::npos ? next : next - at);
-    const std::string body = piece.rfind("+STGI:", 0) == 0 ? piece.substr(6) : piece;
-    if (upper(body).find(upper(name)) != std::string::npos) {
-      std::string field = body.substr(0, body.find(','));
-      while (!field.empty() && static_cast<unsigned char>(field.front()) <= ' ') field.erase(0, 1);
-      while (!field.empty() && static_cast<unsigned char>(field.back()) <= ' ') field.pop_back();
-      return field;
-    }
-    if (next == std::string::npos) return {};
-    at = next;
-  }
-}
-
 TEST_F(ToolkitTest, ItemLinesGiveTheModuleTheItemNumberBeforeTheirFirstComma) {
   Start(kSellingSim);
   const std::string menu = Ask("AT+STGI=0\r");
@@ -225,113 +199,6 @@ TEST_F(ToolkitTest, WithoutAToolkitTheCommandsGetError) {
   }
   EXPECT_EQ(Ask("AT+CFUN=1;\r"), "\r\nOK\r\n");
   EXPECT_EQ(Wait(5000), "");  // no toolkit, no "+STIN: 0"
-}
-
-std::string ReadExample(const std::string& name) {
-  std::ifstream in(std::string(TOVALINK_SOURCE_DIR "/schema/") + name);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string Digits(const std::string& text) {
-  std::string digits;
-  for (char c : text) {
-    if (c >= '0' && c <= '9') digits += c;
-  }
-  return digits;
-}
-
-// The module's commands, tokens and timeouts for the toolkit, over its own exchange.
-class ToolkitWalkTest : public ExchangeFixture {
- protected:
-  // Step 1 and the main menu; returns the menu.
-  std::string OpenMenu(int timeout) {
-    for (const char* command : {"AT+CMGF=0\r", "AT+WIND=15\r", "AT+STSF=1\r"}) {
-      Expect(command, timeout);
-    }
-    Expect("AT+STIN?\r", timeout);
-    return Expect("AT+STGI=0\r", timeout);
-  }
-  void Type(const std::string& text, const std::string& ok, int timeout) {
-    Expect("AT+STGI=3\r", timeout);
-    Expect("AT+STGR=3,1\r", timeout, ">");
-    Expect(text + "\x1A", 2, ok);
-  }
-  // The toolkit poll; returns its passes, the last current text in `current`.
-  int Poll(std::string& current) {
-    for (int pass = 1; pass <= 10; ++pass) {
-      const std::string digits = Digits(Send("AT+STIN?\r", 10, "+STIN:", "xxxx"));
-      if (digits.empty()) return pass;
-      current = Send("AT+STGI=" + digits + "\r", 10, "+STIN:", "ERROR");
-      if (current.find("99") != std::string::npos) return pass;
-    }
-    return 10;
-  }
-};
-
-TEST_F(ToolkitWalkTest, TheExampleSimCarriesAnMtronikSaleAndItsBalanceWalk) {
-  Start(ReadExample("mtronik-scenario.json"));
-  const int64_t start = clock.NowMs();
-  const std::string menu = OpenMenu(10);
-  ASSERT_NE(menu.find("M-TRONIK"), std::string::npos);
-  Expect("AT+STGR=0,1,1\r", 10, "STIN");
-  Expect("AT+STGI=6\r", 10);
-  Expect("AT+STGR=6,1,1\r", 10, "STIN");
-  clock.SleepMs(100);
-  Type("081234567801", "+STIN: 6", 10);
-  Expect("AT+STGI=6\r", 10);
-  Expect("AT+STGR=6,1,6\r", 10, "STIN");
-  Type("10000", "+STIN: 6", 10);
-  const std::string item = ItemNumber(Expect("AT+STGI=6\r", 10), "REGULER");
-  EXPECT_EQ(item, "1");
-  Expect("AT+STGR=6,1," + item + "\r", 10, "STIN");
-  Expect("AT+STGI=3\r", 10);
-  Expect("AT+STGR=3,1\r", 10, ">");
-  Expect("1234\x1A", 10, "STIN");
-  EXPECT_NE(Expect("AT+STGI=1\r", 10).find("Isi REGULER Rp 10000 ke 081234567801"),
-            std::string::npos);
-  Expect("AT+STGR=1\r", 10, "+STIN: 9");
-  std::string current;
-  EXPECT_EQ(Poll(current), 1);
-  EXPECT_NE(current.find("+STIN: 99"), std::string::npos);
-  // The reading: the operator's SMS is announced while the module waits for it.
-  Expect("AT+CMGF=0\r", 20, "CMT");
-  EXPECT_NE(Expect("AT+CMGL=4\r", 10).find("+CMGL: 1,0,,"), std::string::npos);
-  EXPECT_EQ(port->Store("ME").at(1).text,
-            "Isi Pulsa 10000 ke 081234567801 BERHASIL. SN: 100000000001. Sisa saldo Rp "
-            "1.240.000");
-  EXPECT_LT(clock.NowMs() - start, 10000);
-
-  // The balance walk: M-TRONIK, item 3, item 1 twice, the PIN.
-  ASSERT_NE(OpenMenu(10).find("M-TRONIK"), std::string::npos);
-  Expect("AT+STGR=0,1,1\r", 10, "STIN");
-  Expect("AT+STGI=6\r", 10);
-  Expect("AT+STGR=6,1,3\r", 10, "STIN");
-  for (int twice = 0; twice < 2; ++twice) {
-    Expect("AT+STGI=6\r", 10);
-    Expect("AT+STGR=6,1,1\r", 10, "STIN");
-  }
-  Type("1234", "+STIN", 10);
-  EXPECT_EQ(Poll(current), 1);
-  Expect("AT+CMGF=0\r", 20, "CMT");
-  EXPECT_EQ(port->Store("ME").at(2).text, "Info M-TRONIK: sisa saldo deposit Anda Rp 1.240.000");
-  EXPECT_TRUE(aborts.empty());
-  const std::vector<std::string> events = ToolkitEvents();
-  EXPECT_EQ(std::count(events.begin(), events.end(), "ANNOUNCE 99"), 2);
-  EXPECT_EQ(std::count_if(events.begin(), events.end(),
-                          [](const std::string& event) { return event.rfind("REFUSED", 0) == 0; }),
-            0);
-}
-
-TEST_F(ToolkitWalkTest, RestartsAwaitedAsTheModuleDoes) {
-  // Step 2's recovery: "AT+STIN?" answered "ERROR", then "AT+CFUN=1;" awaiting "STIN: 0".
-  Start(R"json({"stk": {"stin_errors": 1, "menu": {"items": ["A"]}}})json");
-  const std::string error = Send("AT+STIN?\r", 10);
-  EXPECT_NE(error.find("ERROR"), std::string::npos);
-  Expect("AT+CFUN=1;\r", 15, "STIN: 0", "ERROR");
-  EXPECT_EQ(elapsed_ms, 1000);
-  Expect("AT+STIN?\r", 10);
 }
 
 TEST(ToolkitScenario, MistakesInTheTreeAreNamed) {
