@@ -152,7 +152,7 @@ const char* DialCodesHelp() {
                              the session ends); an answer may open a further session. A rule
                              whose "ussd" has "state" 1 keeps the session open too.
                              "AT+CUSD=2" closes it: "OK", then "+CUSD: 2" when one was open.
-                             A code no rule takes gets ERROR.
+                             A code no rule takes goes to the voucher stock, else gets ERROR.
                              A prompt that does not come (a missed PIN prompt): list first a
                              rule for the same code with "times": N and a "ussd" that asks for
                              nothing (or no answer at all).

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/stock.h"
 #include "sim/exchange_fixture.h"
 #include "sms/send_sms.h"
 
@@ -178,6 +179,47 @@ TEST_F(WalkTest, TheExampleWalletSellsThroughItsTransfPulsaMenu) {
   EXPECT_EQ(std::count_if(events.begin(), events.end(),
                           [](const std::string& event) { return event.rfind("REFUSED", 0) == 0; }),
             0);
+}
+
+TEST_F(WalkTest, TheExampleStockIsReadAtStartAndJudgesSalesByItsCount) {
+  Start(ReadExample("mkios-scenario.json"));
+  const std::string end = ",15\r\n";  // a WAVECOM modem's dial reply end
+  // The worker's stock check: asked again until the operator answers with a stock reply.
+  int asked = 0;
+  std::string reply;
+  do {
+    reply = Expect("ATD*776*1234#\r", 20, end);
+    ++asked;
+    clock.SleepMs(1000);
+  } while (!ParseStock(form, reply) && asked < 8);
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(form.Stock("S10"), "35");
+  EXPECT_EQ(form.Stock("S100"), "2");
+  EXPECT_EQ(form.Stock("S15"), "-");
+
+  // A sale that says so: the serial number and the new count.
+  reply = Expect("ATD*777*081234567805*10*1234#\r", 30, end);
+  EXPECT_NE(reply.find("BERHASIL. SN:100000000001. Sisa V10 k=34."), std::string::npos);
+  EXPECT_FALSE(ParseStock(form, reply));
+  form.SetStock("S10", "34");  // the count after "k=" goes into the sale's box
+  // Two sales whose answers decide nothing, judged by the stock before and after: the first
+  // went through, the second did not.
+  for (const bool went_through : {true, false}) {
+    const std::string before = form.Stock("S10");
+    reply = Expect("ATD*777*4*081234567806*10*1234#\r", 30, end);
+    EXPECT_EQ(reply.find("BERHASIL"), std::string::npos);
+    ASSERT_TRUE(ParseStock(form, Expect("ATD*776*1234#\r", 20, end)));
+    EXPECT_EQ(form.Stock("S10") != before, went_through) << before;
+    clock.SleepMs(2000);
+  }
+  EXPECT_EQ(
+      port->Lines("STOCK"),
+      (std::vector<std::string>{"ASK|busy", "ASK|read|V5=120, V10=35, V20=12, V25=8, V50=5, V100=2",
+                                "SALE|-|081234567805|V10|success, 34 left",
+                                "SALE|4|081234567806|V10|silent, 33 left",
+                                "ASK|read|V5=120, V10=33, V20=12, V25=8, V50=5, V100=2",
+                                "SALE|4|081234567806|V10|failed, 33 left",
+                                "ASK|read|V5=120, V10=33, V20=12, V25=8, V50=5, V100=2"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "sim/dial_codes.h"
 #include "sim/scenario_parse.h"
 #include "sim/toolkit.h"
+#include "sim/voucher_stock.h"
 
 namespace tovalink::sim {
 
@@ -159,6 +160,7 @@ Scenario ParseScenario(const std::string& json_text) {
       scenario.key_rules.push_back(std::move(rule));
     }
     if (root.contains("stk")) scenario.toolkit = ParseToolkit(root["stk"]);
+    if (root.contains("stock")) scenario.stock = ParseVoucherStock(root["stock"]);
   } catch (const json::exception& error) {
     throw std::runtime_error(std::string("scenario has a wrong value: ") + error.what());
   }
@@ -217,7 +219,8 @@ Operator features:
 }  // namespace
 
 const char* ScenarioHelp() {
-  static const std::string help = std::string(kCoreHelp) + DialCodesHelp() + ToolkitHelp();
+  static const std::string help =
+      std::string(kCoreHelp) + DialCodesHelp() + ToolkitHelp() + VoucherStockHelp();
   return help.c_str();
 }
 

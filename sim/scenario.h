@@ -111,6 +111,24 @@ struct ToolkitScenario {
   int stin_errors = 0;              // the first N "AT+STIN?" get "ERROR"
 };
 
+// The voucher stock of an MKIOS SIM and how the operator answers its sale and stock codes.
+struct StockScenario {
+  enum class Outcome {
+    Success,  // the success text with a serial number and the new count; one voucher less
+    Silent,   // a text that decides nothing, and one voucher less all the same
+    Failed,   // the failure text; the stock stays
+  };
+  bool present = false;
+  std::map<int, int> vouchers;               // denomination (5 for "V5") -> count
+  std::string pin;                           // "" takes any PIN
+  std::vector<Outcome> outcomes;             // the first sales' outcomes in turn, then Success
+  int busy = 0;                              // the first N stock requests get the busy text
+  std::string thousands;                     // written between thousands of a count ("." : "1.200")
+  std::string ack;                           // sent at once to every code
+  int64_t delay_ms = 1000;                   // from the code to the operator's answer
+  std::map<std::string, std::string> texts;  // by name: success, silent, failed, ...
+};
+
 struct Scenario {
   bool echo = true;
   std::string store = "ME";
@@ -125,6 +143,7 @@ struct Scenario {
   std::vector<RequestRule> dial_rules;
   std::vector<RequestRule> key_rules;
   ToolkitScenario toolkit;
+  StockScenario stock;
 };
 
 // Throws std::runtime_error with a readable message when the text is not a scenario.

@@ -84,7 +84,9 @@ Simulator::Simulator(Scenario scenario, SimIo& io)
       echo_(scenario_.echo),
       store_(scenario_.store),
       toolkit_(scenario_.toolkit, *this, io),
-      dial_codes_(scenario_.dial_rules, *this, io, nullptr) {
+      stock_(scenario_.stock, *this, io),
+      dial_codes_(scenario_.dial_rules, *this, io,
+                  [this](const std::string& code) { return stock_.Dial(code); }) {
   stores_["ME"];
   stores_["SM"];
   families_ = {&Simulator::SubmitFamily,  &Simulator::StoreFamily, &Simulator::KeypadFamily,

@@ -5,8 +5,8 @@
 // that the same logic runs over a pseudo-terminal, in process and in tests.
 //
 // One handler per command family (modes and set-up, message store, submission, keypad); each
-// operator feature (the SIM-toolkit menu, dial codes and USSD) has a file of its own and is
-// called from here.
+// operator feature (the SIM-toolkit menu, dial codes and USSD, the voucher stock) has a file
+// of its own and is called from here.
 // Not thread-safe: the runner calls it from one thread.
 
 #include <cstdint>
@@ -19,6 +19,7 @@
 #include "sim/scenario.h"
 #include "sim/sim_io.h"
 #include "sim/toolkit.h"
+#include "sim/voucher_stock.h"
 
 namespace tovalink::sim {
 
@@ -62,6 +63,7 @@ class Simulator {
   void TakeToolkitText();
 
   const Toolkit& SimToolkit() const { return toolkit_; }
+  const VoucherStock& Stock() const { return stock_; }
 
  private:
   using Handler = bool (Simulator::*)(const std::string& command);
@@ -99,6 +101,7 @@ class Simulator {
   std::map<std::pair<std::string, int>, std::map<int, std::string>> pending_parts_;
   std::vector<Handler> families_;
   Toolkit toolkit_;
+  VoucherStock stock_;
   DialCodes dial_codes_;
 };
 
