@@ -54,7 +54,10 @@ Transcript: one line per event, flushed as written:
   part/parts), DELETE (store, index or "all"), NOTE (text), READY (link, terminal),
   STK (a toolkit event, then its details: STIN? type | STGI type node | SELECT node id
   label | PROMPT node | INPUT node text | DISPLAYED node | ANNOUNCE type node | RESTART |
-  HANG node | STALLED command | REFUSED command reason | INPUT CANCELLED node).
+  HANG node | STALLED command | REFUSED command reason | INPUT CANCELLED node),
+  USSD (a session event: OPEN code-or-answer | ANSWER text | CLOSE session-or-none |
+  CLOSED why), STOCK (SALE form destination denomination outcome | ASK busy-or-read
+  stock).
   Fields escape \\, \t, \r, \n and other bytes outside printable ASCII as \xNN.
 
 )";
@@ -109,7 +112,12 @@ class PtyIo : public tovalink::sim::SimIo {
       if (wait > 0) return static_cast<int>(std::min<int64_t>(wait, 1000));
       auto action = std::move(first->second);
       timers_.erase(first);
-      action();
+      try {
+        action();
+      } catch (const std::exception& error) {
+        // A message the operator cannot send (a text too long for one) is lost, not the line.
+        Record("NOTE", {std::string("a later action failed: ") + error.what()});
+      }
     }
   }
 

@@ -7,7 +7,8 @@
 //   <ms since start>\t<kind>\t<field>[\t<field>...]
 // with kinds RX (a command received), TX (bytes sent to the module), KEYS (an AT+CKPD key
 // string), SMS (a submitted message: number, text, ref/total/seq or "-"), DIAL (the dialled
-// code), STK (a SIM-toolkit event), NOTE (anything else); modemsim --help lists them all.
+// code), STK, USSD and STOCK (toolkit, USSD-session and voucher-stock events), NOTE
+// (anything else); modemsim --help lists them all.
 // Fields escape \\, \t, \r, \n and bytes outside printable ASCII as \xNN; Transcript()
 // gives them unescaped.
 

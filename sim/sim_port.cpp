@@ -40,7 +40,12 @@ struct SimulatedPort::State : SimIo {
     {
       std::lock_guard lock(state->mutex);
       state->now_ms = now;
-      step(*state->simulator);
+      try {
+        step(*state->simulator);
+      } catch (const std::exception& error) {
+        // As modemsim does: a message the operator cannot send is lost, not the line.
+        state->Record("NOTE", {std::string("a step failed: ") + error.what()});
+      }
       sent.swap(state->outgoing);
       scheduled.swap(state->later);
     }

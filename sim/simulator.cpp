@@ -27,8 +27,10 @@ std::string Quoted(const std::string& command) {
   return command.substr(open + 1, close - open - 1);
 }
 
+// A whole number of at most nine digits: more cannot be an index or a length, and would not
+// fit an int.
 bool ReadNumber(const std::string& text, int& value) {
-  if (text.empty()) return false;
+  if (text.empty() || text.size() > 9) return false;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
   }
@@ -160,10 +162,16 @@ void Simulator::TakeText(char c) {
 
 void Simulator::Command(const std::string& line) {
   io_.Record("RX", {line});
-  if (ScenarioRule(line)) return;
-  const std::string command = StripTrailingSemicolon(line);
-  for (Handler family : families_) {
-    if ((this->*family)(command)) return;
+  // A command the simulator trips over is answered as a modem would any command it cannot
+  // carry out; the simulator goes on.
+  try {
+    if (ScenarioRule(line)) return;
+    const std::string command = StripTrailingSemicolon(line);
+    for (Handler family : families_) {
+      if ((this->*family)(command)) return;
+    }
+  } catch (const std::exception& error) {
+    io_.Record("NOTE", {std::string("failed on this command: ") + error.what()});
   }
   Error();
 }

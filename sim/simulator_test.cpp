@@ -65,6 +65,22 @@ TEST_F(SimulatorTest, StoresListAndDeleteTheirOwnMessages) {
   EXPECT_NE(Ask("AT+CMGL=4\r").find("+CMGL: 1,0,,"), std::string::npos);
 }
 
+TEST_F(SimulatorTest, NumbersTooLongForAnIndexAreRefusedNotFatal) {
+  Start(R"json({"echo": false, "dial_rules": [{"code": "1", "reply": "{99999999999}"}]})json");
+  struct Case {
+    const char* command;
+    const char* answer;
+  };
+  for (const Case& c :
+       {Case{"AT+CMGR=99999999999\r", "\r\n+CMS ERROR: 321\r\n"},
+        Case{"AT+CMGD=99999999999\r", "\r\n+CMS ERROR: 321\r\n"},
+        Case{"AT+CMGD=1,99999999999\r", "\r\n+CMS ERROR: 321\r\n"},
+        Case{"AT+CMGL=99999999999\r", "\r\n+CMS ERROR: 302\r\n"},
+        Case{"AT+CMGS=99999999999\r", "\r\nERROR\r\n"}, Case{"ATD1\r", "{99999999999},15\r\n"}}) {
+    EXPECT_EQ(Ask(c.command), c.answer) << c.command;
+  }
+}
+
 TEST_F(SimulatorTest, PlacesMultiPartMessagesLaterAndAnnouncesEachPart) {
   Start(R"json({"echo": false, "messages": [{"from": "628123", "text": "Sisa saldo Rp 10.000",
       "multipart": true, "part_size": 8, "reference": 9, "only_parts": [1, 3],
