@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/startup.h"
+#include "store/settings_file.h"
 
 namespace tovalink {
 
@@ -129,10 +129,11 @@ TempFolder::~TempFolder() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-void WriteSettingsFile(const std::string& folder, const std::string& database) {
+void WriteSettingsFile(const std::string& folder, const std::string& database,
+                       const std::string& user, const std::string& password) {
   std::ofstream file(folder + "/" + kSettingsFileName, std::ios::binary);
   file << "ipserver=localhost\r\ndbname=" << MaskSetting(database)
-       << "\r\nuser=" << MaskSetting("root") << "\r\npass=\r\n";
+       << "\r\nuser=" << MaskSetting(user) << "\r\npass=" << MaskSetting(password) << "\r\n";
 }
 
 }  // namespace tovalink

@@ -56,7 +56,9 @@ class TempFolder {
   std::string path_;
 };
 
-// Writes a dbsetting.txt into `folder` naming the database of `settings` (masked values).
-void WriteSettingsFile(const std::string& folder, const std::string& database);
+// Writes a dbsetting.txt into `folder` naming `database` on the local server, to be reached
+// as `user` with `password` (masked values).
+void WriteSettingsFile(const std::string& folder, const std::string& database,
+                       const std::string& user = "root", const std::string& password = "");
 
 }  // namespace tovalink
