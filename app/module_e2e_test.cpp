@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "modem/serial_port.h"
@@ -116,6 +117,55 @@ TEST_F(ModuleEndToEndTest, NineModulesRefuseToStart) {
   EXPECT_EQ(module->Wait(5000), 3);
   EXPECT_NE(module->Err().find("message: Jumlah Modul Maksimal 8 Modul"), std::string::npos);
   EXPECT_EQ(t.Dump("SELECT * FROM modulaktif ORDER BY namamodul"), before);
+}
+
+TEST_F(ModuleEndToEndTest, StartThatCannotWriteItsRowSaysSoAndExits) {
+  // A database user that may read but not update: start-up works, START's heartbeat fails.
+  const std::string user = "ro_" + t.Name();
+  t.Run("CREATE USER '" + user + "'@'localhost' IDENTIFIED BY 'baca';"
+        "GRANT SELECT ON " + t.Name() + ".* TO '" + user + "'@'localhost';"
+        "INSERT INTO modulaktif (namamodul, comm, caradial, autorun) VALUES ('M1', '7', 'HOSTA', 1);");
+  WriteSettingsFile(folder_.path(), t.Name(), user, "baca");
+  StartSim();
+  auto module = StartModule("namamodul=M1#comm=7#pin=1");
+  const int status = module->Wait(5000);
+  t.Run("DROP USER '" + user + "'@'localhost';");
+  EXPECT_EQ(status, 1) << module->Err();
+  EXPECT_NE(module->Err().find("message: START gagal: UPDATE command denied"), std::string::npos)
+      << module->Err();
+}
+
+TEST_F(ModuleEndToEndTest, WallClockStepKeepsTheHeartbeat) {
+  // The program's wall clock is stepped back an hour while it runs, as NTP might: the
+  // heartbeat goes on at once and writes the new time of day.
+  t.Run("INSERT INTO modulaktif (namamodul, comm, caradial, tipemodem, autorun) VALUES"
+        " ('M1', '7', 'HOSTA', 'WAVECOM', 1);");
+  StartSim();
+  const std::string shift_file = folder_.path() + "/wall-shift";
+  auto module = std::make_unique<RunningProgram>(
+      std::vector<std::string>{program_, "namamodul=M1#comm=7#pin=1"},
+      std::map<std::string, std::string>{
+          {"MYSQL_UNIX_PORT", TestDatabase::Socket()},
+          {"TOVALINK_PORT_DIR", sim_->Dir()},
+          {"LD_PRELOAD", WALL_CLOCK_SHIFT_LIBRARY},
+          {"TOVALINK_WALL_SHIFT_FILE", shift_file},
+          {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"}});
+  ASSERT_EQ(WaitForValue("SELECT statrun FROM modulaktif", "1", 5000), "1") << module->Err();
+  const int before = std::stoi(t.Value("SELECT TIME_TO_SEC(waktu) FROM modulaktif"));
+  std::ofstream(shift_file) << "-3600\n";
+  std::string after;
+  for (int wait = 0; wait < 60; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    after = t.Value("SELECT TIME_TO_SEC(waktu) FROM modulaktif");
+    const int seconds = std::stoi(after);
+    // An hour back (modulo midnight), give or take the seconds the test has taken.
+    if (((before - seconds) % 86400 + 86400) % 86400 >= 3590) break;
+    after.clear();
+  }
+  EXPECT_FALSE(after.empty()) << "the heartbeat stopped after the step; waktu stayed near "
+                              << before << " s";
+  module->Signal(SIGTERM);
+  EXPECT_EQ(module->Wait(5000), 0) << module->Err();
 }
 
 TEST_F(ModuleEndToEndTest, NoModuleNameIsRefused) {

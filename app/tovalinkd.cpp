@@ -1,6 +1,11 @@
 // tovalinkd: the module without a window. Its displays go to standard error as timestamped
 // lines; SIGTERM and SIGINT act as STOP.
-#include <csignal>
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -16,10 +21,6 @@
 #include "store/database.h"
 
 namespace {
-
-volatile std::sig_atomic_t stop_signal = 0;
-
-void OnStopSignal(int) { stop_signal = 1; }
 
 // Control bytes of modem texts shown readably on one line.
 std::string Printable(const std::string& text) {
@@ -45,6 +46,14 @@ std::string Printable(const std::string& text) {
 
 int main(int argc, char** argv) {
   using namespace tovalink;
+  // The stop signals are taken by the main thread alone, with sigtimedwait: blocked here,
+  // before any other thread exists, so that every thread inherits the block.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const Options options = ParseOptions(arguments);
   if (options.kind != OptionKind::Run) {
@@ -95,9 +104,16 @@ int main(int argc, char** argv) {
   TermiosPort port;
   ProcessEnd process_end;
   ModuleControl control(form, db, clock, port, process_end);
-  std::signal(SIGTERM, OnStopSignal);
-  std::signal(SIGINT, OnStopSignal);
-  switch (control.Start()) {
+  ModuleControl::StartResult started = ModuleControl::StartResult::Aborted;
+  try {
+    started = control.Start();
+  } catch (const std::exception& error) {
+    // START's own statements failed (the server went away, a user without the rights the
+    // module needs): say so, and end as a fatal error would.
+    form.ShowMessage(std::string("START gagal: ") + error.what());
+    return kExitAborted;
+  }
+  switch (started) {
     case ModuleControl::StartResult::Refused:
       return kExitRefused;
     case ModuleControl::StartResult::Aborted:
@@ -105,14 +121,23 @@ int main(int argc, char** argv) {
     case ModuleControl::StartResult::Running:
       break;
   }
-  // The user-interface thread of a program without a window: the supervision tick and the
-  // stop signals.
-  int64_t next_tick = clock.NowMs() + kTickMs;
+  // The user-interface thread of a program without a window: it sleeps until the next
+  // supervision tick or a stop signal, whichever comes first. The tick is kept on the
+  // monotonic clock, so a step of the wall clock neither stops nor hurries the heartbeat.
+  int64_t next_tick = clock.MonotonicMs() + kTickMs;
   for (;;) {
-    clock.SleepMs(50);
-    if (stop_signal) control.Stop();
-    if (clock.NowMs() >= next_tick) {
+    const int64_t wait = std::max<int64_t>(0, next_tick - clock.MonotonicMs());
+    const timespec timeout{static_cast<time_t>(wait / 1000), static_cast<long>(wait % 1000) * 1'000'000};
+    const int signal_number = sigtimedwait(&stop_signals, nullptr, &timeout);
+    if (signal_number == SIGTERM || signal_number == SIGINT) {
+      control.Stop();  // ends the program
+      continue;
+    }
+    const int64_t now = clock.MonotonicMs();
+    if (now >= next_tick) {
       next_tick += kTickMs;
+      if (next_tick <= now) next_tick = now + kTickMs;  // ticks missed on a busy machine are not made up
+
       control.Tick();
     }
   }

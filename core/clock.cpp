@@ -76,38 +76,58 @@ int64_t RealClock::NowMs() {
   return utc_ms + static_cast<int64_t>(broken.tm_gmtoff) * 1000;
 }
 
+int64_t RealClock::MonotonicMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 void RealClock::SleepMs(int64_t milliseconds) {
   if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-VirtualClock::VirtualClock() : now_ms_(Join(LocalDateTime{2026, 1, 5, 10, 0, 0, 0})) {}
+VirtualClock::VirtualClock() : monotonic_ms_(Join(LocalDateTime{2026, 1, 5, 10, 0, 0, 0})) {}
 
 int64_t VirtualClock::NowMs() {
   std::lock_guard lock(mutex_);
-  return now_ms_;
+  return monotonic_ms_ + wall_offset_ms_;
+}
+
+int64_t VirtualClock::MonotonicMs() {
+  std::lock_guard lock(mutex_);
+  return monotonic_ms_;
 }
 
 void VirtualClock::SleepMs(int64_t milliseconds) {
   if (milliseconds < 0) milliseconds = 0;
   std::lock_guard lock(mutex_);
   slept_ms_ += milliseconds;
-  AdvanceTo(now_ms_ + milliseconds);
+  AdvanceTo(monotonic_ms_ + milliseconds);
 }
 
 void VirtualClock::SetLocal(int year, int month, int day, int hour, int minute, int second,
                             int millisecond) {
   std::lock_guard lock(mutex_);
-  now_ms_ = Join(LocalDateTime{year, month, day, hour, minute, second, millisecond});
+  const int64_t wall = Join(LocalDateTime{year, month, day, hour, minute, second, millisecond});
+  // Keep the monotonic reading where it is (it never goes back) but give it the wall's phase
+  // within the second; the offset carries the rest.
+  const int64_t phase_shift = ((wall - monotonic_ms_) % 1000 + 1000) % 1000;
+  AdvanceTo(monotonic_ms_ + phase_shift);
+  wall_offset_ms_ = wall - monotonic_ms_;
+}
+
+void VirtualClock::StepWall(int64_t milliseconds) {
+  std::lock_guard lock(mutex_);
+  wall_offset_ms_ += milliseconds;
 }
 
 void VirtualClock::AdvanceMs(int64_t milliseconds) {
   std::lock_guard lock(mutex_);
-  AdvanceTo(now_ms_ + milliseconds);
+  AdvanceTo(monotonic_ms_ + milliseconds);
 }
 
 void VirtualClock::After(int64_t delay_ms, std::function<void()> action) {
   std::lock_guard lock(mutex_);
-  actions_.emplace(std::make_pair(now_ms_ + delay_ms, sequence_++), std::move(action));
+  actions_.emplace(std::make_pair(monotonic_ms_ + delay_ms, sequence_++), std::move(action));
 }
 
 int64_t VirtualClock::SleptMs() {
@@ -124,10 +144,10 @@ void VirtualClock::AdvanceTo(int64_t target) {
   // Actions may schedule further actions; each runs at its own moment.
   while (!actions_.empty() && actions_.begin()->first.first <= target) {
     auto node = actions_.extract(actions_.begin());
-    if (node.key().first > now_ms_) now_ms_ = node.key().first;
+    if (node.key().first > monotonic_ms_) monotonic_ms_ = node.key().first;
     node.mapped()();
   }
-  if (target > now_ms_) now_ms_ = target;
+  if (target > monotonic_ms_) monotonic_ms_ = target;
 }
 
 }  // namespace tovalink

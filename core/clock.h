@@ -1,7 +1,12 @@
 #pragma once
-// Every sleep and every reading of the local clock goes through a Clock, so that the timing
-// rules (poll intervals, whole-second deadlines, waits across midnight) can be tested on a
-// virtual clock without waiting.
+// Every sleep and every reading of the time goes through a Clock, so that the timing rules
+// (poll intervals, whole-second deadlines, waits across midnight) can be tested on a virtual
+// clock without waiting.
+//
+// A Clock has two readings. The local wall clock gives the dates and times written to the
+// database and shown; it may be stepped (by NTP, by a person) at any moment. The monotonic
+// reading never jumps and is what every wait, deadline and period is measured on, so that a
+// step of the wall clock neither stretches an exchange nor stops the supervision tick.
 
 #include <cstdint>
 #include <functional>
@@ -29,6 +34,8 @@ class Clock {
   // Milliseconds since 1970-01-01 00:00 on the local wall clock (local time read as if it
   // were UTC), so that the date and the time of day follow from it directly.
   virtual int64_t NowMs() = 0;
+  // Milliseconds on a clock that only moves forward, from an unspecified origin: for waiting.
+  virtual int64_t MonotonicMs() = 0;
   virtual void SleepMs(int64_t milliseconds) = 0;
 
   LocalDateTime Local();
@@ -49,22 +56,29 @@ class Clock {
 class RealClock : public Clock {
  public:
   int64_t NowMs() override;
+  int64_t MonotonicMs() override;
   void SleepMs(int64_t milliseconds) override;
 };
 
 // A clock for tests: SleepMs advances virtual time at once. Actions scheduled for a virtual
 // moment run, in time order, on the thread whose sleep passes that moment (before its sleep
 // returns), which is how a scripted modem "answers later". Safe to use from several threads.
+// Both readings advance together; StepWall moves the wall clock alone, as NTP would.
 class VirtualClock : public Clock {
  public:
   VirtualClock();  // starts at 2026-01-05 10:00:00.000
   int64_t NowMs() override;
+  int64_t MonotonicMs() override;
   void SleepMs(int64_t milliseconds) override;
 
+  // Sets the scene: the wall clock reads this moment, and the monotonic reading has the same
+  // sub-second phase, so whole-second rules line up with the times written.
   void SetLocal(int year, int month, int day, int hour, int minute, int second,
                 int millisecond = 0);
+  // Steps the wall clock by `milliseconds` (negative: back); waits are not affected.
+  void StepWall(int64_t milliseconds);
   void AdvanceMs(int64_t milliseconds);
-  // Runs `action` once virtual time reaches NowMs() + delay_ms.
+  // Runs `action` once virtual time reaches MonotonicMs() + delay_ms.
   void After(int64_t delay_ms, std::function<void()> action);
   // Total virtual milliseconds slept since construction (or the last reset).
   int64_t SleptMs();
@@ -74,7 +88,8 @@ class VirtualClock : public Clock {
   void AdvanceTo(int64_t target);
 
   std::recursive_mutex mutex_;
-  int64_t now_ms_;
+  int64_t monotonic_ms_;
+  int64_t wall_offset_ms_ = 0;  // wall reading = monotonic reading + offset
   int64_t slept_ms_ = 0;
   uint64_t sequence_ = 0;
   std::multimap<std::pair<int64_t, uint64_t>, std::function<void()>> actions_;

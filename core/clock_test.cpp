@@ -39,6 +39,19 @@ TEST(VirtualClockTest, ScheduledActionsRunInOrderWhenTheirMomentPasses) {
   EXPECT_EQ(order, "acb");
 }
 
+TEST(VirtualClockTest, WallStepsLeaveTheMonotonicReadingAlone) {
+  VirtualClock clock;
+  clock.SetLocal(2026, 3, 2, 9, 30, 0, 250);
+  const int64_t monotonic = clock.MonotonicMs();
+  EXPECT_EQ(monotonic % 1000, 250);  // the same phase within the second as the wall clock
+  clock.StepWall(-3'600'000);
+  EXPECT_EQ(clock.Time(), "08:30:00");
+  EXPECT_EQ(clock.MonotonicMs(), monotonic);
+  clock.SleepMs(1000);
+  EXPECT_EQ(clock.Time(), "08:30:01");
+  EXPECT_EQ(clock.MonotonicMs(), monotonic + 1000);
+}
+
 TEST(RealClockTest, ReadsTheLocalDate) {
   RealClock clock;
   EXPECT_EQ(clock.Date().size(), 10u);

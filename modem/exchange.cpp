@@ -16,13 +16,13 @@ bool Contains(const std::string& text, const std::string& token) {
 }
 
 // Deadlines are compared at whole seconds: the wait ends at the first poll whose second is
-// later than the deadline's second. The clock counts from a fixed epoch, so a deadline past
-// midnight is simply a later second.
+// later than the deadline's second. They are measured on the monotonic reading, so a wait
+// past midnight lasts its full length and a step of the wall clock changes nothing.
 int64_t WholeSecond(int64_t ms) { return ms >= 0 ? ms / 1000 : (ms - 999) / 1000; }
 
 }  // namespace
 
-Exchange::Exchange(SerialPort& port, Form& form, Clock& clock, AbortModule abort_module)
+Exchange::Exchange(SerialPort& port, Form& form, Clock& clock, AbortModuleFn abort_module)
     : port_(port), form_(form), clock_(clock), abort_module_(std::move(abort_module)) {
   port_.SetReceiveHandler([this](const std::string& bytes) { Received(bytes); });
   port_.SetLineHandler([this](LineEvent event) { LineStatus(event); });
@@ -87,7 +87,7 @@ void Exchange::SendAT(const std::string& command, int timeout_seconds,
     form_.SetStatusPanel(1, command);
     form_.SetStatusPanel(2, "");
 
-    const int64_t start = clock_.NowMs();
+    const int64_t start = clock_.MonotonicMs();
     const int64_t reply_deadline = WholeSecond(start + int64_t{timeout_seconds} * 1000);
     const int64_t silence_deadline = WholeSecond(start + kSilenceMs);
 
@@ -106,7 +106,7 @@ void Exchange::SendAT(const std::string& command, int timeout_seconds,
         buffer.erase(std::remove(buffer.begin(), buffer.end(), '\0'), buffer.end());
         empty = buffer.empty();
       }
-      const int64_t now = WholeSecond(clock_.NowMs());
+      const int64_t now = WholeSecond(clock_.MonotonicMs());
       if (empty && now > silence_deadline) break;
       if (now > reply_deadline) break;
     }

@@ -102,6 +102,23 @@ TEST_F(ExchangeTest, WaitAcrossMidnightLastsItsFullLength) {
   EXPECT_LE(elapsed, 6100);
 }
 
+TEST_F(ExchangeTest, WallClockStepsDoNotChangeTheWait) {
+  // An NTP step back by an hour, or forward by one, in the middle of a 5-second wait for an
+  // answer that never completes: the wait still ends 5 to 6 seconds after the write.
+  for (const int64_t step : {-3'600'000, 3'600'000}) {
+    port.Clear();
+    port.On("ATD", ScriptedPort::Answer{"\r\nbusy", 200});
+    clock.After(1000, [this, step] { clock.StepWall(step); });
+    const int64_t start = clock.MonotonicMs();
+    std::string reply;
+    exchange->SendAT("ATD*776*1234#\r", 5, "OK\r\n", "ERROR", reply);
+    const int64_t elapsed = clock.MonotonicMs() - start;
+    EXPECT_EQ(reply, "\r\nbusy") << step;
+    EXPECT_GE(elapsed, 5000) << step;
+    EXPECT_LE(elapsed, 6100) << step;
+  }
+}
+
 TEST_F(ExchangeTest, NulBytesAreRemovedFromTheReply) {
   port.On("AT+CSQ", std::string("\r\n\0+CSQ: 17,0\0\0\r\n\r\nOK\r\n", 23));
   auto [reply, elapsed] = Send("AT+CSQ\r", 2);
