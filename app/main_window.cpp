@@ -245,7 +245,10 @@ void TFRMain::BuildControls() {
   popup_menu_->addSeparator();
   QAction* exit_program = popup_menu_->addAction("Exit Program");
   connect(show_form, &QAction::triggered, this, &TFRMain::ShowForm);
-  connect(exit_program, &QAction::triggered, this, &TFRMain::ExitProgram);
+  // "Exit Program" is STOP: STOP itself tells the worker to end before it sets
+  // StopRequested, so that the worker's own stop branch cannot overwrite STOP's row or take
+  // the silence of a stopped exchange for a blank listing.
+  connect(exit_program, &QAction::triggered, this, &TFRMain::Stop);
 
   timer_modul_.setInterval(kTickMs);
   connect(&timer_modul_, &QTimer::timeout, this, &TFRMain::OnTick);
@@ -277,9 +280,9 @@ void TFRMain::ConnectControls() {
   connect(hide_, &QPushButton::clicked, this, &TFRMain::HideForm);
 }
 
-void TFRMain::RenderBoxes(bool include_csumber) {
+void TFRMain::RenderBoxes(NameBox name_box) {
   rendering_ = true;
-  if (include_csumber) SetBox(csumber_, form_.csumber_items, form_.csumber);
+  if (name_box == NameBox::Render) SetBox(csumber_, form_.csumber_items, form_.csumber);
   SetBox(cport_, form_.cport_items, form_.cport);
   SetBox(chands_, form_.chands_items, form_.chands);
   SetBox(cbaud_, form_.cbaud_items, form_.cbaud);
@@ -292,7 +295,7 @@ void TFRMain::RenderBoxes(bool include_csumber) {
 }
 
 void TFRMain::RenderSettings() {
-  RenderBoxes(true);
+  RenderBoxes(NameBox::Render);
   cslow_->setChecked(form_.cslow);
   RenderMsaldo();
   for (int i = 0; i < 3; ++i) panels_[i]->setText(OneLine(FromSingleByte(form_.StatusPanel(i))));
@@ -367,7 +370,7 @@ void TFRMain::OnNamaEdited(const QString& text) {
     // Shown beside the panels rather than in a box: this runs at every keystroke.
     note_->setText(OneLine(FromSingleByte(error.what())));
   }
-  RenderBoxes(false);
+  RenderBoxes(NameBox::LeaveAsTyped);
 }
 
 void TFRMain::OnTipeEdited(const QString& text) {
@@ -393,11 +396,6 @@ void TFRMain::Start() {
 }
 
 void TFRMain::Stop() { control_.Stop(); }
-
-void TFRMain::ExitProgram() {
-  form_.StopRequested = true;
-  control_.Stop();
-}
 
 void TFRMain::HideForm() {
   // Without an icon in a notification area a hidden window could not be shown again; it is

@@ -60,7 +60,6 @@ class TFRMain : public QMainWindow {
   void Stop();         // STOP
   void HideForm();     // HIDE
   void ShowForm();     // "Show Form"
-  void ExitProgram();  // "Exit Program": sets StopRequested, then STOP
 
   TTrayIcon* TrayIcon() const { return tray_.get(); }
   QMenu* PopupMenu1() const { return popup_menu_; }
@@ -74,7 +73,9 @@ class TFRMain : public QMainWindow {
   void BuildControls();
   void ConnectControls();
   void BindBox(QComboBox* box, std::string Form::*field);
-  void RenderBoxes(bool include_csumber);
+  // The name box is left alone while the operator types in it.
+  enum class NameBox { Render, LeaveAsTyped };
+  void RenderBoxes(NameBox name_box);
   void Render(const FormChange& change);
   void RenderButtons();
   void RenderMsaldo();

@@ -37,8 +37,9 @@ ModuleControl::StartResult ModuleControl::Start() {
   Rows provider = db_.OpenSql("SELECT caradial FROM modulaktif where namamodul=\"" +
                               db_.Escape(form_.csumber) + "\" LIMIT 1");
   form_.ProviderType = provider.Count() > 0 ? provider.Text(0) : std::string();
-  if (form_.cmodem == "SIEMENS") form_.DialSuffix = ";";
-  form_.DialReplyEnd = form_.cmodem == "WAVECOM" ? ",15\r\n" : "OK";
+  ModemProfile modem = ModemProfileFor(form_.cmodem);
+  form_.DialSuffix = modem.dial_suffix;
+  form_.DialReplyEnd = modem.dial_reply_end;
 
   form_.StopRequested = false;
   timer_on_ = true;
@@ -58,16 +59,18 @@ ModuleControl::StartResult ModuleControl::Start() {
 
   // A provider type whose channel this program does not have must not take its sales: they
   // would be marked taken and never executed.
-  if (!ChannelAvailable(form_.ctipeprov)) {
+  std::unique_ptr<Channel> channel = MakeChannel(form_.ctipeprov);
+  if (!channel) {
     AbortModule("Tipe " + form_.ctipeprov + " belum didukung modul ini", form_.cport);
     return StartResult::Aborted;
   }
-  worker_ = std::make_unique<Worker>(Module{
-      form_, db_, clock_, exchange_,
-      [this](const std::string& message, const std::string& port_text) {
-        AbortModule(message, port_text);
-      },
-      app_end_});
+  worker_ = std::make_unique<Worker>(
+      Module{form_, db_, clock_, exchange_,
+             [this](const std::string& message, const std::string& port_text) {
+               AbortModule(message, port_text);
+             },
+             app_end_, form_.csumber, form_.cport, std::move(modem)},
+      std::move(channel));
   worker_->Start();
   return StartResult::Running;
 }

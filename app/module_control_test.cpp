@@ -5,23 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "modem/scripted_port.h"
-#include "sim/gsm_pdu.h"
 #include "testsupport/test_database.h"
 
 namespace tovalink {
 namespace {
-
-std::string Listing(const std::vector<std::pair<std::string, std::string>>& messages) {
-  std::string listing = "\r\n";
-  int index = 1;
-  for (const auto& [sender, text] : messages) {
-    for (const std::string& pdu : gsmpdu::EncodeDeliver(sender, text, gsmpdu::Coding::Gsm7)) {
-      listing += "+CMGL: " + std::to_string(index++) + ",1,," +
-                 std::to_string(gsmpdu::TpduLength(pdu)) + "\r\n" + pdu + "\r\n";
-    }
-  }
-  return listing + "\r\nOK\r\n";
-}
 
 class ModuleControlTest : public ::testing::Test {
  protected:
@@ -38,25 +25,6 @@ class ModuleControlTest : public ::testing::Test {
     port.On("AT", "\r\nOK\r\n");
     port.On("AT+CMGL=4", "\r\nOK\r\n");
     db.StartStatementLog();
-    form.SetObserver([this](const FormChange& change) {
-      std::lock_guard lock(shown_mutex);
-      if (change.what == FormDisplay::Msaldo) shown.push_back(change.text);
-    });
-  }
-
-  bool WasShown(const std::string& text) {
-    std::lock_guard lock(shown_mutex);
-    for (const std::string& one : shown) {
-      if (one.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-
-  // Runs the module until the virtual moment `stop_at_ms`, when STOP is pressed.
-  void RunUntilStop(int64_t stop_at_ms) {
-    ASSERT_EQ(control.Start(), ModuleControl::StartResult::Running);
-    clock.After(stop_at_ms, [this] { form.StopRequested = true; });
-    control.worker()->Join();
   }
 
   TestDatabase t;
@@ -65,8 +33,6 @@ class ModuleControlTest : public ::testing::Test {
   ScriptedPort port;
   Form form;
   RecordingEnd app_end;
-  std::mutex shown_mutex;
-  std::vector<std::string> shown;  // every content msaldo had
   ModuleControl control{form, db, clock, port, app_end};
 };
 
@@ -195,79 +161,6 @@ TEST_F(ModuleControlTest, TickKeepsTheHeartbeatAndObeysTheRemoteStop) {
             "-|0|0");
   EXPECT_FALSE(port.IsOpen());
   control.worker()->Join();
-}
-
-TEST_F(ModuleControlTest, SilentModemEndsTheModule) {
-  port.SetSilent(true);
-  ASSERT_EQ(control.Start(), ModuleControl::StartResult::Running);
-  control.worker()->Join();
-  EXPECT_EQ(t.Value("SELECT lokasifile FROM modulaktif WHERE namamodul='M1'"), "Modem ERROR COM5");
-  EXPECT_EQ(port.Written("ATE0").size(), 2u);
-  EXPECT_EQ(app_end.Status(), kExitAborted);
-}
-
-TEST_F(ModuleControlTest, SecondAnswerToEchoOffCounts) {
-  port.On("ATE0", ScriptedPort::Answer{"\r\n", 0, 0, 0, 1});  // the first gets nothing
-  RunUntilStop(8000);
-  EXPECT_EQ(port.Written("ATE0").size(), 2u);
-  EXPECT_TRUE(WasShown("hasil=\r\n5"));
-  EXPECT_TRUE(WasShown("ulanghasilat=\r\nOK\r\n"));
-  EXPECT_EQ(app_end.Status(), kExitStopped);
-}
-
-TEST_F(ModuleControlTest, BlankListingEndsTheModule) {
-  port.On("AT+CMGL=4", "");
-  ASSERT_EQ(control.Start(), ModuleControl::StartResult::Running);
-  control.worker()->Join();
-  EXPECT_EQ(t.Value("SELECT lokasifile FROM modulaktif WHERE namamodul='M1'"), "Modem BLANK COM5");
-  EXPECT_EQ(port.Written("AT+CMGL=4").size(), 2u);
-  EXPECT_TRUE(form.StopRequested);
-}
-
-TEST_F(ModuleControlTest, IdleCyclesAlternateStoresAndSettleTheInbox) {
-  clock.SetLocal(2026, 3, 2, 9, 0, 0);
-  t.Run("INSERT INTO penjualanproduk (modem, idproduk, barcode, tanggal, jumlah, status) VALUES"
-        " ('ELSEWHERE', 'X10', '081234567890', '2026-03-02', 1, 'PENDING');"
-        "INSERT INTO settinggetsn (idproduk, tipepesan, awalmsisdn, awalsn, akhirsn, pesanproduk,"
-        " pesansuksesgagal) VALUES ('X10', 'SUKSES', ' ke ', 'SN: ', '. Saldo', 'Isi P10', 'SUKSES');");
-  port.On("AT+CMGL=4",
-          ScriptedPort::Answer{Listing({{"6281299990000",
-                                         "SUKSES Isi P10 ke 081234567890 SN: 4455-66. Saldo 9"},
-                                        {"62962", "Info promo"},
-                                        {"081111", "aaaaaaaaa junk"}}),
-                               0, 0, 0, 1});
-  RunUntilStop(6000);
-  EXPECT_EQ(t.Dump("SELECT status, sn, sn_token FROM penjualanproduk"),
-            "SUKSES|4455-66|4455-66");
-  EXPECT_EQ(t.Dump("SELECT modul, pengirim, pesan FROM logtrxsms"),
-            "M1|081299990000|SUKSES Isi P10 ke 081234567890 SN: 4455-66. Saldo 9");
-  const std::vector<std::string> stores = port.Written("AT+CPMS=");
-  ASSERT_GE(stores.size(), 3u);
-  EXPECT_EQ(stores[0], "AT+CPMS=\"ME\"\r");
-  EXPECT_EQ(stores[1], "AT+CPMS=\"SM\"\r");
-  EXPECT_EQ(stores[2], "AT+CPMS=\"ME\"\r");
-  EXPECT_EQ(port.Written("AT+CMGD="),
-            (std::vector<std::string>{"AT+CMGD=1\r", "AT+CMGD=2\r", "AT+CMGD=3\r"}));
-  const std::vector<std::string> log = db.TakeStatementLog();
-  EXPECT_NE(std::find(log.begin(), log.end(),
-                      "INSERT INTO logtrxsms VALUES (\"\",\"2026-03-02\",\"09:00:02\",\"M1\","
-                      "\"081299990000\",\"SUKSES Isi P10 ke 081234567890 SN: 4455-66. Saldo 9\",1)"),
-            log.end());
-  EXPECT_NE(std::find(log.begin(), log.end(),
-                      "SELECT * FROM penjualanproduk WHERE modem=\"M1\" AND flag=0"),
-            log.end());
-  EXPECT_EQ(log.back(), "UPDATE modulaktif SET statrun=0,lokasifile=\"\" WHERE namamodul=\"M1\"");
-  EXPECT_EQ(app_end.Status(), kExitStopped);
-}
-
-TEST_F(ModuleControlTest, FailingStatementOutsideASaleEndsTheModuleLoudly) {
-  t.Run("DROP TABLE logtrxsms;");
-  port.On("AT+CMGL=4", ScriptedPort::Answer{Listing({{"0811", "hello"}}), 0, 0, 0, 1});
-  ASSERT_EQ(control.Start(), ModuleControl::StartResult::Running);
-  control.worker()->Join();
-  EXPECT_EQ(t.Dump("SELECT lokasifile, statrun, autorun FROM modulaktif WHERE namamodul='M1'"),
-            "Worker ERROR:Table '" + t.Name() + ".logtrxsms' doesn't exist|0|2");
-  EXPECT_EQ(app_end.Status(), kExitAborted);
 }
 
 TEST_F(ModuleControlTest, AbortedOnceWritesOnce) {

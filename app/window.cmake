@@ -9,10 +9,12 @@ add_executable(tovalink tovalink.cpp)
 tovalink_target(tovalink)
 target_link_libraries(tovalink PRIVATE tovalink_window)
 
-# Runs with QT_QPA_PLATFORM=offscreen (set by the test itself when the variable is missing).
-# Leaves a picture of the window and of the icon in the build tree for a person to look at.
-tovalink_test(window_test window_test.cpp)
-target_link_libraries(window_test PRIVATE tovalink_window Qt6::Test)
-target_compile_definitions(window_test PRIVATE
-                           WINDOW_SCREENSHOT="${CMAKE_BINARY_DIR}/window.png"
-                           ICON_PICTURE="${CMAKE_BINARY_DIR}/tovalink-icon.png")
+if(BUILD_TESTING)
+  # Runs with QT_QPA_PLATFORM=offscreen (set by the test itself when the variable is missing).
+  # Leaves a picture of the window and of the icon in the build tree for a person to look at.
+  tovalink_test(window_test window_test.cpp)
+  target_link_libraries(window_test PRIVATE tovalink_window tovalink_modem_testing Qt6::Test)
+  target_compile_definitions(window_test PRIVATE
+                             WINDOW_SCREENSHOT="${CMAKE_BINARY_DIR}/window.png"
+                             ICON_PICTURE="${CMAKE_BINARY_DIR}/tovalink-icon.png")
+endif()

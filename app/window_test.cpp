@@ -32,6 +32,7 @@
 #include "core/app_end.h"
 #include "core/clock.h"
 #include "core/form.h"
+#include "modem/scripted_port.h"
 #include "modem/serial_port.h"
 #include "testsupport/test_database.h"
 
@@ -324,6 +325,33 @@ TEST_F(WindowTest, StopWritesTheRowAndEndsTheProgram) {
   EXPECT_EQ(Row("M1"), "-|0|0");
   EXPECT_TRUE(Find<QPushButton>("START")->isEnabled());
   EXPECT_FALSE(Find<QPushButton>("STOP")->isEnabled());
+}
+
+TEST_F(WindowTest, ExitProgramOnARunningModuleIsStop) {
+  // "Exit Program" must tell the worker to end before StopRequested is set: otherwise the
+  // worker's own stop branch may run first and end the program without STOP's row.
+  ScriptedPort port(clock_);
+  port.On("AT", "\r\nOK\r\n");
+  ModuleControl control(form_, db_, clock_, port, end_);
+  TFRMain window(form_, db_, control);
+  ASSERT_EQ(OpenOperatorWindow(window, form_, db_, folder_.string(), "namamodul=A0#comm=3#pin=9"),
+            StartupOutcome::StartModule);
+  ASSERT_NE(control.worker(), nullptr);
+  std::vector<bool> worker_told_first;
+  form_.StopRequested.SetWatcher([&](bool stop) {
+    if (stop) worker_told_first.push_back(control.worker()->EndRequested());
+  });
+  db_.StartStatementLog();
+  window.PopupMenu1()->actions().at(2)->trigger();  // "Exit Program"
+  control.worker()->Join();
+  form_.StopRequested.SetWatcher({});
+  EXPECT_EQ(worker_told_first, std::vector<bool>{true});
+  EXPECT_TRUE(end_.Ended());
+  EXPECT_EQ(end_.Status(), kExitStopped);
+  EXPECT_EQ(Row("A0"), "-|0|0");
+  for (const std::string& statement : db_.TakeStatementLog()) {
+    EXPECT_EQ(statement.find("lokasifile=\"\""), std::string::npos) << statement;
+  }
 }
 
 TEST_F(WindowTest, ClosingTheWindowLeavesTheRowAlone) {

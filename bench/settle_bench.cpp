@@ -151,7 +151,7 @@ double Round(Database& db, Clock& clock, long first, int count) {
   for (long k = first; k < first + count; ++k) {
     char number[16];
     std::snprintf(number, sizeof number, "08%010ld", kDays * k % kNumbers);
-    if (SettleReply(db, clock, Reply(k), number, 1) == kSettledSucceeded) ++in_hand;
+    if (SettleReply(db, clock, Reply(k), number, 1) == Settlement::Succeeded) ++in_hand;
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

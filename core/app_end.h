@@ -2,9 +2,14 @@
 // The one service through which STOP and AbortModule end the program.
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 namespace tovalink {
+
+// AbortModule as the lower rooms see it: records a fatal error (message) for every module on
+// the port (port text) and ends the application. Module control provides it.
+using AbortModuleFn = std::function<void(const std::string& message, const std::string& port)>;
 
 class AppEnd {
  public:

@@ -29,6 +29,28 @@ enum class FormDisplay {
   Buttons,      // START/STOP/"Set Modem" enabling changed
 };
 
+// `StopRequested`: set by STOP, read by the worker and by SendAT before every exchange. An
+// atomic flag; a watcher (set before the module runs, for tests) is told of every assignment,
+// on the thread that made it, after the new value is in place.
+class StopFlag {
+ public:
+  explicit StopFlag(bool value) : value_(value) {}
+  StopFlag(const StopFlag&) = delete;
+  StopFlag& operator=(const StopFlag&) = delete;
+
+  StopFlag& operator=(bool value) {
+    value_.store(value);
+    if (watcher_) watcher_(value);
+    return *this;
+  }
+  operator bool() const { return value_.load(); }  // NOLINT: reads as the flag it is
+  void SetWatcher(std::function<void(bool value)> watcher) { watcher_ = std::move(watcher); }
+
+ private:
+  std::atomic<bool> value_;
+  std::function<void(bool)> watcher_;
+};
+
 struct FormChange {
   FormDisplay what;
   int index = 0;
@@ -50,7 +72,7 @@ class Form {
       ctipeprov_items;
 
   // Fields of the main form.
-  std::atomic<bool> StopRequested{true};
+  StopFlag StopRequested{true};
   std::atomic<bool> cslow{false};  // "Slow Debug"
   std::string ProviderType, DialSuffix, DialReplyEnd;
   bool UseSimStore = false;

@@ -22,7 +22,7 @@ TEST(FormTest, DisplaysNotifyTheObserver) {
   ASSERT_EQ(changes.size(), 5u);
   EXPECT_EQ(changes[1].text, "port=4\r\nhasil=OK");
   EXPECT_EQ(changes[4].name, "S5");
-  EXPECT_TRUE(form.StopRequested.load());
+  EXPECT_TRUE(form.StopRequested);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
+// The host-format channel: a module whose provider type names a row of `hostserver`, which
+// says as data how a sale reaches that supplier (an SMS to its number, a dial code or a
+// keypad macro) and how its balance is asked for.
+#include <memory>
 #include <string>
 
-#include "engine/channels.h"
+#include "engine/channel.h"
+#include "engine/reply_reading.h"
 #include "engine/supplier.h"
-#include "settle/settle_reply.h"
 #include "store/products.h"
 #include "store/text.h"
 
@@ -17,19 +21,19 @@ std::string HostProductCode(Database& db, const std::string& host_id,
   return rows.Count() > 0 ? rows.Text(0) : std::string();
 }
 
-// The macro words are replaced at every occurrence, letter case significant.
-std::string FillMacroWords(std::string macro, const Sale& sale) {
-  macro = ReplaceAll(macro, "hptujuan", sale.barcode);
-  macro = ReplaceAll(macro, "nominal", sale.nominal);
-  return ReplaceAll(macro, "pin", sale.pin);
-}
+class HostFormatChannel : public Channel {
+ public:
+  explicit HostFormatChannel(std::string host_id) : host_id_(std::move(host_id)) {}
 
-}  // namespace
+  SaleKind KindOf(const std::string&) const override { return SaleKind::HostServer(); }
+  void RunSale(Module& module, const Sale& sale) override;
 
-void RunHostFormat(Module& module, const std::string& provider_type, const Sale& sale) {
+ private:
+  std::string host_id_;
+};
+
+void HostFormatChannel::RunSale(Module& module, const Sale& sale) {
   Database& db = module.db;
-  Form& form = module.form;
-  const std::string module_name = form.csumber;
   const std::string idx = std::to_string(sale.idx);
   const LocalDateTime now = module.clock.Local();
   db.ExecSql("UPDATE penjualanproduk SET flag=1,tglwaktuproses='" + Clock::FormatDate(now) + " " +
@@ -39,7 +43,7 @@ void RunHostFormat(Module& module, const std::string& provider_type, const Sale&
   Rows host = db.OpenSql(
       "SELECT metodetrx,formattrx,smscenter,metodeceksaldo,formatceksaldo FROM hostserver WHERE "
       "idserver=\"" +
-      db.Escape(provider_type) + "\"");
+      db.Escape(host_id_) + "\"");
   if (host.Count() > 0) {
     method = host.Text(0);
     format = host.Text(1);
@@ -47,8 +51,8 @@ void RunHostFormat(Module& module, const std::string& provider_type, const Sale&
     balance_method = host.Text(3);
     balance_format = host.Text(4);
   }
-  int result = 2;
-  const std::string code = HostProductCode(db, provider_type, sale.idproduk);
+  Settlement result = Settlement::NotSettled;
+  const std::string code = HostProductCode(db, host_id_, sale.idproduk);
   std::string request = ReplaceFirstNoCase(format, "<hptujuan>", sale.barcode);
   request = ReplaceFirstNoCase(request, "<kode>", code);
   request = ReplaceFirstNoCase(request, "<pin>", sale.pin);
@@ -61,32 +65,41 @@ void RunHostFormat(Module& module, const std::string& provider_type, const Sale&
   }
 
   if (method == "SMS") {
-    bool sent = false;
-    SendByMethod(module, module_name, method, request, sms_center, &sent);
-    if (!sent) LogExchange(module, module_name, sms_center, "FAILED SENT");
+    // A module that is stopping sends nothing; that is not the supplier refusing the sale.
+    if (SendByMethod(module, method, request, sms_center).sms == SmsResult::Failed) {
+      LogExchange(module, sms_center, "FAILED SENT");
+    }
   } else if (method == "DIAL") {
-    const std::string reply = SendByMethod(module, module_name, method, request, sms_center);
+    const std::string reply = SendByMethod(module, method, request, sms_center).dial_reply;
     result = SettleReply(db, module.clock, reply, sale.barcode, 1);
   } else if (method == "MENUMACRO") {
     RunMacro(module, FillMacroWords(ProductMacro(db, sale.idproduk), sale));
   }
 
-  const Collected replies = CollectReplies(module, module_name, sale.barcode);
-  if (result == 2) result = replies.result;
-  if (result == 2) {
-    db.ExecSql("UPDATE penjualanproduk SET respond=\"" + db.Escape(replies.last_text) +
+  ReplyOptions replies;
+  replies.destination = sale.barcode;
+  const ReplyReading reading = CollectReplies(module, replies);
+  KeepFirst(result, reading.result);
+  if (result == Settlement::NotSettled) {
+    db.ExecSql("UPDATE penjualanproduk SET respond=\"" + db.Escape(reading.last_text) +
                "\",status=\"PENDING\" WHERE idx=" + idx);
   }
 
   std::string balance_text;
-  if (result != 1) {
+  if (result != Settlement::Succeeded) {
     std::string text = balance_format;
     if (balance_method == "SMS") text = ReplaceFirstNoCase(text, "<pin>", sale.pin);
     if (balance_method == "MENUMACRO") text = ReplaceAll(text, "pin", sale.pin);
-    SendByMethod(module, module_name, balance_method, text, sms_center);
-    balance_text = CollectReplies(module, module_name, kNoSaleInHand).last_text;
+    SendByMethod(module, balance_method, text, sms_center);
+    balance_text = CollectReplies(module, ReplyOptions{}).last_text;
   }
-  form.SetMsaldo(balance_text);
+  module.form.SetMsaldo(balance_text);
+}
+
+}  // namespace
+
+std::unique_ptr<Channel> MakeHostFormatChannel(const std::string& host_id) {
+  return std::make_unique<HostFormatChannel>(host_id);
 }
 
 }  // namespace tovalink

@@ -2,31 +2,19 @@
 // virtual clock and the real database.
 #include <gtest/gtest.h>
 
-#include "engine/channels.h"
-#include "modem/scripted_port.h"
+#include "engine/channel.h"
+#include "engine/requests.h"
 #include "sim/gsm_pdu.h"
-#include "testsupport/test_database.h"
+#include "testsupport/listing.h"
+#include "testsupport/module_fixture.h"
 
 namespace tovalink {
 namespace {
 
-class SupplierTest : public ::testing::Test {
+class SupplierTest : public ModuleFixture {
  protected:
-  SupplierTest() : port(clock), exchange(port, form, clock, [](const std::string&, const std::string&) {}) {
-    clock.SetLocal(2026, 3, 2, 9, 30, 0);
-    form.csumber = "M1";
-    form.cport = "5";
-    form.epin = "1234";
-    form.etunggu = "2";
-    form.DialReplyEnd = ",15\r\n";
-    form.StopRequested = false;
-    port.Open("COM5", SerialSettings{});
-    port.On("AT", "\r\nOK\r\n");
-    port.On("AT+CMGS=", "\r\n> ");
-    port.On("00", "\r\n+CMGS: 7\r\n\r\nOK\r\n");
-    port.On("AT+CMGL=4", "\r\nOK\r\n");
-    t.Run("INSERT INTO modulaktif (namamodul, comm) VALUES ('M1', '5');"
-          "INSERT INTO penjualanproduk (modem, idproduk, barcode, tanggal, jumlah, flag) VALUES"
+  SupplierTest() {
+    t.Run("INSERT INTO penjualanproduk (modem, idproduk, barcode, tanggal, jumlah, flag) VALUES"
           " ('M1', 'X5', '0812', '2026-03-02', 2, 1);"
           "INSERT INTO hostproduk VALUES ('X5', 'H', '5');");
   }
@@ -46,29 +34,15 @@ class SupplierTest : public ::testing::Test {
     sale.pin = "1234";
     sale.idx = 1;
     sale.nominal = "5000";
-    sale.kind = "S";
+    sale.kind = SaleKind::HostServer();
     sale.jumlah = 2;
     return sale;
   }
 
-  // The texts of the SMS the module submitted, decoded by the simulator's own codec.
-  std::vector<std::string> SmsTexts() {
-    std::vector<std::string> texts;
-    for (std::string write : port.Written("00")) {
-      if (!write.empty() && write.back() == '\x1A') write.pop_back();
-      texts.push_back(gsmpdu::DecodeSubmit(write).text);
-    }
-    return texts;
-  }
+  void RunHostFormat(const Sale& sale) { host->RunSale(module, sale); }
+  void CheckBalance() { tovalink::CheckBalance(module, *host, "H"); }
 
-  TestDatabase t;
-  Database& db = t.db();
-  VirtualClock clock;
-  Form form;
-  ScriptedPort port;
-  Exchange exchange;
-  RecordingEnd end;
-  Module module{form, db, clock, exchange, [](const std::string&, const std::string&) {}, end};
+  std::unique_ptr<Channel> host = MakeHostFormatChannel("H");
 };
 
 TEST_F(SupplierTest, DialSaleIsLoggedAndSettledFromItsReply) {
@@ -80,7 +54,7 @@ TEST_F(SupplierTest, DialSaleIsLoggedAndSettledFromItsReply) {
   db.StartStatementLog();
   Sale sale = TheSale();
   sale.jumlah = 1;
-  RunHostFormat(module, "H", sale);
+  RunHostFormat(sale);
   EXPECT_EQ(port.Written("ATD"), std::vector<std::string>{"ATD*123*5*0812*1234*<pin>#\r"});
   EXPECT_EQ(t.Dump("SELECT pengirim, pesan FROM logtrxsms"),
             "ATD*123*5*0812*1234*<pin>#| +CUSD: 0,Isi 5 berhasil SN 998877 ,15 ");
@@ -96,7 +70,7 @@ TEST_F(SupplierTest, DialSaleIsLoggedAndSettledFromItsReply) {
 TEST_F(SupplierTest, MacroSalePressesTheProductsKeysWithTheirPauses) {
   Host("MENUMACRO", "ignored");
   t.Run("INSERT INTO macroeditorc55 VALUES ('X5', '*~777~~hptujuan~spin~nominal#');");
-  RunHostFormat(module, "H", TheSale());
+  RunHostFormat(TheSale());
   EXPECT_EQ(port.Written("AT+CKPD"),
             (std::vector<std::string>{"AT+CKPD=\"*\";\r", "AT+CKPD=\"777\";\r",
                                       "AT+CKPD=\"0812\";\r", "AT+CKPD=\"s1234\";\r",
@@ -107,21 +81,30 @@ TEST_F(SupplierTest, MacroSalePressesTheProductsKeysWithTheirPauses) {
 TEST_F(SupplierTest, CodeBorneFormatReplacesTheHostsFormat) {
   Host("SMS", "<kode>.<hptujuan>");
   t.Run("UPDATE hostproduk SET idprodukhost='~  BELI <tujuan> <JUMLAH> <pin> <hptujuan> <tujuan>  ';");
-  RunHostFormat(module, "H", TheSale());
-  EXPECT_EQ(SmsTexts(), std::vector<std::string>{"BELI 0812 2 1234 <hptujuan> <tujuan>"});
+  RunHostFormat(TheSale());
+  EXPECT_EQ(SubmittedTexts(), std::vector<std::string>{"BELI 0812 2 1234 <hptujuan> <tujuan>"});
 }
 
 TEST_F(SupplierTest, MethodsAreCaseSensitiveAndFailedSmsIsLogged) {
   Host("sms", "<kode>.<hptujuan>", "SMS", "SAL.<pin>");
-  RunHostFormat(module, "H", TheSale());
-  EXPECT_EQ(SmsTexts(), std::vector<std::string>{"SAL.1234"});  // only the balance request
+  RunHostFormat(TheSale());
+  EXPECT_EQ(SubmittedTexts(), std::vector<std::string>{"SAL.1234"});  // only the balance request
   EXPECT_EQ(t.Dump("SELECT status, respond FROM penjualanproduk"), "PENDING|");
 
   t.Run("UPDATE hostserver SET metodetrx='SMS';");
   port.On("00", "\r\nERROR\r\n");
-  RunHostFormat(module, "H", TheSale());
+  RunHostFormat(TheSale());
   EXPECT_EQ(t.Dump("SELECT tanggal, modul, pengirim, pesan FROM logtrxsms"),
             "2026-03-02|M1|0899|FAILED SENT");
+}
+
+TEST_F(SupplierTest, SaleTriedDuringStopLogsNoFailedSms) {
+  // STOP came: the exchange sends nothing, which is not the supplier refusing the SMS.
+  Host("SMS", "<kode>.<hptujuan>");
+  form.StopRequested = true;
+  RunHostFormat(TheSale());
+  EXPECT_TRUE(port.Written().empty());
+  EXPECT_EQ(t.Value("SELECT COUNT(*) FROM logtrxsms"), "0");
 }
 
 TEST_F(SupplierTest, RepliesAreSettledLoggedAndDeleted) {
@@ -129,22 +112,16 @@ TEST_F(SupplierTest, RepliesAreSettledLoggedAndDeleted) {
   t.Run("INSERT INTO settinggetsn (idproduk, tipepesan, awalmsisdn, pesanproduk, pesansuksesgagal)"
         " VALUES ('X5', 'GAGAL', 'ke ', 'Isi 5', 'GAGAL');"
         "UPDATE penjualanproduk SET jumlah=1;");
-  std::string listing = "\r\n";
-  int index = 3;
-  for (const auto& [sender, text] : std::vector<std::pair<std::string, std::string>>{
-           {"0899", "GAGAL Isi 5 ke 0812"}, {"62962", "promo"}}) {
-    const std::string pdu = gsmpdu::EncodeDeliver(sender, text, gsmpdu::Coding::Gsm7)[0];
-    listing += "+CMGL: " + std::to_string(index++) + ",1,," +
-               std::to_string(gsmpdu::TpduLength(pdu)) + "\r\n" + pdu + "\r\n";
-  }
-  port.On("AT+CMGL=4", ScriptedPort::Answer{listing + "\r\nOK\r\n", 0, 0, 0, 1});
+  const std::string listing =
+      PduListing(Numbered(DeliverPdus({{"0899", "GAGAL Isi 5 ke 0812"}, {"62962", "promo"}}), 3));
+  port.On("AT+CMGL=4", ScriptedPort::Answer{listing, 0, 0, 0, 1});
   Sale sale = TheSale();
   sale.jumlah = 1;
-  RunHostFormat(module, "H", sale);
+  RunHostFormat(sale);
   EXPECT_EQ(t.Dump("SELECT status, respond FROM penjualanproduk"), "GAGAL|GAGAL Isi 5 ke 0812");
   EXPECT_EQ(t.Dump("SELECT pengirim, pesan FROM logtrxsms"), "0899|GAGAL Isi 5 ke 0812");
   EXPECT_EQ(port.Written("AT+CMGD="), (std::vector<std::string>{"AT+CMGD=3\r", "AT+CMGD=4\r"}));
-  EXPECT_EQ(SmsTexts(), (std::vector<std::string>{"5.0812", "SAL.1234"}));  // a failure asks
+  EXPECT_EQ(SubmittedTexts(), (std::vector<std::string>{"5.0812", "SAL.1234"}));  // a failure asks
 }
 
 TEST_F(SupplierTest, BalanceRequestsByCode) {
@@ -159,6 +136,8 @@ TEST_F(SupplierTest, BalanceRequestsByCode) {
       {"1", "", {}, {"ATD*99*<pin>#\r"}},
       {"2", "OUT1~0812~", {"REG.OUT1.0812.<rebate>.1234"}, {}},
       {"3", "50000~", {"DEP.50000.1234"}, {}},
+      // A missing parameter leaves its placeholder as written, letter case and all.
+      {"3", "", {"DEP.<NOMINAL>.1234"}, {}},
       {"7", "x", {}, {}},
   };
   for (const Case& c : cases) {
@@ -172,7 +151,7 @@ TEST_F(SupplierTest, BalanceRequestsByCode) {
     t.Run(std::string("UPDATE modulaktif SET ceksaldo=") + c.code + ", lokasifile='" +
           c.parameters + "';");
     db.StartStatementLog();
-    CheckBalance(module, "M1", "H", "1234");
+    CheckBalance();
     const std::vector<std::string> log = db.TakeStatementLog();
     ASSERT_GE(log.size(), 3u) << c.code;
     EXPECT_EQ(log[2], "UPDATE modulaktif set ceksaldo=0 WHERE namamodul=\"M1\"");

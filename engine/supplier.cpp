@@ -1,10 +1,5 @@
 #include "engine/supplier.h"
 
-#include <stdexcept>
-
-#include "settle/settle_reply.h"
-#include "sms/inbox.h"
-#include "sms/send_sms.h"
 #include "store/text.h"
 
 namespace tovalink {
@@ -17,53 +12,35 @@ std::string ReplaceFirstNoCase(const std::string& text, const std::string& place
   return text.substr(0, found) + value + text.substr(found + placeholder.size());
 }
 
-void RunMacro(Module& module, const std::string& macro) {
+std::string FillMacroWords(std::string macro, const Sale& sale) {
+  macro = ReplaceAll(macro, "hptujuan", sale.barcode);
+  macro = ReplaceAll(macro, "nominal", sale.nominal);
+  return ReplaceAll(macro, "pin", sale.pin);
+}
+
+void RunMacro(Module& module, const std::string& macro, EmptyKeyPieces empty) {
   for (const std::string& piece : SplitText(macro, "~")) {
-    if (!piece.empty()) module.exchange.PressKeys(piece);
+    if (!piece.empty() || empty == EmptyKeyPieces::Press) module.exchange.PressKeys(piece);
     module.clock.SleepMs(500);
   }
 }
 
-std::string SendByMethod(Module& module, const std::string& module_name, const std::string& method,
-                         const std::string& text, const std::string& sms_number, bool* sms_sent) {
+MethodOutcome SendByMethod(Module& module, const std::string& method, const std::string& text,
+                           const std::string& sms_number) {
+  MethodOutcome outcome;
   if (method == "SMS") {
-    const bool sent = SendSms(module.exchange, sms_number, text);
-    if (sms_sent != nullptr) *sms_sent = sent;
+    outcome.sms = SendSms(module.exchange, sms_number, text);
   } else if (method == "DIAL") {
     const std::string command = "ATD" + text;
     std::string reply;
-    module.exchange.SendAT(command + module.form.DialSuffix + "\r", 30, module.form.DialReplyEnd,
-                           "ERROR", reply);
-    reply = CleanReply(reply);
-    LogExchange(module, module_name, command, reply);
-    return reply;
+    module.exchange.SendAT(command + module.modem.dial_suffix + "\r", 30,
+                           module.modem.dial_reply_end, "ERROR", reply);
+    outcome.dial_reply = CleanReply(reply);
+    LogExchange(module, command, outcome.dial_reply);
   } else if (method == "MENUMACRO") {
     RunMacro(module, text);
   }
-  return {};
-}
-
-Collected CollectReplies(Module& module, const std::string& module_name,
-                         const std::string& destination) {
-  int waiting = 0;
-  if (!ReadWholeNumber(module.form.etunggu, waiting)) {
-    throw std::runtime_error("waktutunggu \"" + module.form.etunggu + "\" is not a whole number");
-  }
-  Collected collected;
-  std::string ignored;
-  module.exchange.SendAT("AT+CMGF=0\r", waiting, "CMT", "ERROR", ignored);
-  module.exchange.SendAT("AT+CMGL=4\r", 10, "OK\r\n", "ERROR", collected.listing);
-  for (const ReceivedMessage& message : ReadInbox(collected.listing, module.clock)) {
-    collected.last_text = message.text;
-    if (message.sender.rfind("62962", 0) != 0) {
-      LogExchange(module, module_name, message.sender, message.text);
-      const int result = SettleReply(module.db, module.clock, message.text, destination, 1);
-      if (collected.result == 2) collected.result = result;
-    }
-    module.exchange.SendAT("AT+CMGD=" + std::to_string(message.index) + "\r", 1, "OK\r\n",
-                           "ERROR", ignored);
-  }
-  return collected;
+  return outcome;
 }
 
 }  // namespace tovalink

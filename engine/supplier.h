@@ -1,10 +1,11 @@
 #pragma once
-// What the host-format channel and the supplier requests share: filling placeholders, sending
-// a request text by a host server's method, and collecting the replies that follow.
+// What the host-format channel, the supplier requests and the SIM channels share: filling
+// placeholders, keypad macros, and sending a request text by a host server's method.
 
 #include <string>
 
 #include "engine/module.h"
+#include "sms/send_sms.h"
 
 namespace tovalink {
 
@@ -12,27 +13,26 @@ namespace tovalink {
 std::string ReplaceFirstNoCase(const std::string& text, const std::string& placeholder,
                                const std::string& value);
 
-// A keypad macro: each "~" ends a piece; every non-empty piece is pressed, and each piece,
-// empty or not, is followed by a 500 ms pause.
-void RunMacro(Module& module, const std::string& macro);
+// Fills the macro words of a keypad macro at every occurrence, letter case significant, in
+// this order: "hptujuan" (destination), "nominal", "pin".
+std::string FillMacroWords(std::string macro, const Sale& sale);
 
-// Sends `text` by `method` ("SMS" to `sms_number`, "DIAL", "MENUMACRO"; letter case
-// significant, anything else sends nothing). A dial is logged with its cleaned reply, which
-// is returned; "" for the other methods. `sms_sent` (when given) tells whether an SMS went.
-std::string SendByMethod(Module& module, const std::string& module_name, const std::string& method,
-                         const std::string& text, const std::string& sms_number,
-                         bool* sms_sent = nullptr);
+// Whether an empty piece of a macro (two "~" in a row) is still pressed, as an empty key
+// string, or only waited for.
+enum class EmptyKeyPieces { Skip, Press };
 
-struct Collected {
-  int result = 2;            // the first settlement result other than 2
-  std::string last_text;     // the text of the last message listed ("" when none)
-  std::string listing;       // the raw listing
+// A keypad macro: each "~" ends a piece; pieces are pressed in order with PressKeys, and each
+// piece, empty or not, is followed by a 500 ms pause.
+void RunMacro(Module& module, const std::string& macro, EmptyKeyPieces empty = EmptyKeyPieces::Skip);
+
+struct MethodOutcome {
+  SmsResult sms = SmsResult::Sent;  // "SMS": what SendSms said; otherwise Sent
+  std::string dial_reply;           // "DIAL": the cleaned reply; otherwise ""
 };
 
-// Waits up to the module's waiting time for a new-message indication, lists the store, logs
-// and settles every message not from a "62962" sender (with `destination` and expected count
-// 1), and deletes every listed message.
-Collected CollectReplies(Module& module, const std::string& module_name,
-                         const std::string& destination);
+// Sends `text` by `method` ("SMS" to `sms_number`, "DIAL", "MENUMACRO"; letter case
+// significant, anything else sends nothing). A dial is logged with its cleaned reply.
+MethodOutcome SendByMethod(Module& module, const std::string& method, const std::string& text,
+                           const std::string& sms_number);
 
 }  // namespace tovalink

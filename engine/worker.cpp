@@ -1,11 +1,10 @@
 #include "engine/worker.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
-#include "engine/channels.h"
-#include "engine/stock.h"
-#include "settle/settle_reply.h"
+#include "engine/reply_reading.h"
+#include "engine/requests.h"
 #include "store/products.h"
 #include "store/text.h"
 
@@ -13,40 +12,29 @@ namespace tovalink {
 
 namespace {
 
-// "Modem ERROR:" carries the step number, so a failure of a sale can be told apart from one
-// of the inbox phase.
 constexpr int kSaleCounterWrap = 9999;
 
 bool Answered(const std::string& reply) {
   return reply.find("ERROR") == std::string::npos && !Trim(reply).empty();
 }
 
-// A whole denomination is written without separators or fraction.
+}  // namespace
+
 std::string NominalText(double denomination, int64_t jumlah) {
   if (denomination == 0) return std::to_string(jumlah);
   if (std::floor(denomination) == denomination && std::fabs(denomination) < 1e15) {
     return std::to_string(static_cast<int64_t>(denomination));
   }
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%g", denomination);
-  return buffer;
+  char buffer[400];
+  const auto written =
+      std::to_chars(buffer, buffer + sizeof buffer, denomination, std::chars_format::fixed);
+  return std::string(buffer, written.ptr);
 }
 
-}  // namespace
-
-std::string ProductPrefix(const std::string& product_id) {
-  const std::string trimmed = Trim(product_id);
-  const size_t digit = trimmed.find_first_of("0123456789");
-  return digit == std::string::npos ? trimmed : trimmed.substr(0, digit);
+Worker::Worker(Module module, std::unique_ptr<Channel> channel)
+    : module_(std::move(module)), channel_(std::move(channel)) {
+  module_.end_requested = &end_requested_;
 }
-
-bool ChannelAvailable(const std::string& provider_type) {
-  // The SIM-toolkit, wallet and voucher-stock channels are not built into this program yet;
-  // every other provider type is a host server.
-  return provider_type != "DOMPET" && provider_type != "MKIOS" && provider_type != "MTRONIK";
-}
-
-Worker::Worker(Module module) : module_(std::move(module)) {}
 
 Worker::~Worker() {
   RequestEnd();
@@ -56,8 +44,6 @@ Worker::~Worker() {
 void Worker::Start() { thread_ = std::thread([this] { Run(); }); }
 
 void Worker::RequestEnd() {
-  // Once this returns, the stop branch has either written its row already or never will, so
-  // STOP's own row ("-") is the last word.
   std::lock_guard lock(end_mutex_);
   end_requested_.store(true);
 }
@@ -67,9 +53,6 @@ void Worker::Join() {
 }
 
 void Worker::Run() {
-  Form& form = module_.form;
-  module_name_ = form.csumber;
-  port_text_ = form.cport;
   try {
     if (Starting()) {
       while (!Ending()) Cycle();
@@ -77,17 +60,17 @@ void Worker::Run() {
   } catch (const std::exception& error) {
     // A failing poll, log or settlement statement must not leave a module that looks alive
     // in modulaktif but takes no more sales.
-    if (!Ending()) module_.abort_module(std::string("Worker ERROR:") + error.what(), form.cport);
+    if (!Ending()) module_.abort_module(std::string("Worker ERROR:") + error.what(), module_.port);
   }
 }
 
 bool Worker::Starting() {
   Form& form = module_.form;
   Exchange& exchange = module_.exchange;
-  form.AddMsaldoLine("port=" + port_text_);
+  form.AddMsaldoLine("port=" + module_.port);
   std::string reply;
   exchange.SendAT("ATE0\r", 2, "OK\r\n", "ERROR", reply);
-  form.AddMsaldoLine("hasil=" + reply + port_text_);
+  form.AddMsaldoLine("hasil=" + reply + module_.port);
   if (form.StopRequested) return true;  // the cycle's stop branch ends the worker
   if (!Answered(reply)) {
     reply.clear();
@@ -96,58 +79,17 @@ bool Worker::Starting() {
     if (!Answered(reply)) {
       form.StopRequested = true;
       module_.clock.SleepMs(300);
-      module_.abort_module("Modem ERROR COM" + port_text_, port_text_);
+      module_.abort_module("Modem ERROR COM" + module_.port, module_.port);
       return false;
     }
   }
   if (Ending()) return false;
-
-  struct Command {
-    const char* text;
-    int timeout;
-  };
-  static const Command kSiemens[] = {{"AT+CMGF=0\r", 2},
-                                     {"AT+CNMI = 1,1,0,2\r", 2},
-                                     {"AT+CMEC=2\r", 2},
-                                     {"AT+CSMS=0\r", 2}};
-  static const Command kWavecom[] = {{"AT+CMGF=0\r", 2},
-                                     {"AT+STSF=2,\"5FFFFFFF7F\"\r", 2},
-                                     {"AT+STSF=1\r", 5},
-                                     {"AT+CNMI=0,1,0,0,0\r", 2},
-                                     {"AT+CUSD=1\r", 5}};
-  auto run = [&](const auto& commands) {
-    for (const Command& command : commands) {
-      std::string ignored;
-      exchange.SendAT(command.text, command.timeout, "OK\r\n", "ERROR", ignored);
-    }
-  };
-  if (form.cmodem == "SIEMENS") {
-    run(kSiemens);
-  } else if (form.cmodem != "NOKCDMA_6235") {
-    run(kWavecom);
+  for (const AtCommand& command : module_.modem.initialisation) {
+    std::string ignored;
+    exchange.SendAT(command.text, command.timeout_seconds, "OK\r\n", "ERROR", ignored);
   }
   if (Ending()) return false;
-  if (form.cmodem != "NOKCDMA_6235" && form.ProviderType == "MKIOS") return ReadStockAtStart();
-  return true;
-}
-
-bool Worker::ReadStockAtStart() {
-  Form& form = module_.form;
-  std::string reply;
-  bool read = false;
-  for (int attempt = 0; attempt < 8 && !read && !Ending(); ++attempt) {
-    module_.exchange.SendAT("ATD*776*" + form.epin + "#" + form.DialSuffix + "\r", 20,
-                            form.DialReplyEnd, "ERROR", reply);
-    read = ParseStock(form, reply);
-    module_.clock.SleepMs(1000);
-  }
-  if (Ending()) return false;
-  LogExchange(module_, module_name_, "*776*", SqlSafe(reply));
-  if (!read) {
-    module_.abort_module("Error Cek Stok !", form.cport);
-    return false;
-  }
-  return true;
+  return channel_->AtWorkerStart(module_) && !Ending();
 }
 
 void Worker::Cycle() {
@@ -157,7 +99,7 @@ void Worker::Cycle() {
       std::lock_guard lock(end_mutex_);
       if (Ending()) return;
       module_.db.ExecSql("UPDATE modulaktif SET statrun=0,lokasifile=\"\" WHERE namamodul=\"" +
-                         module_.db.Escape(module_name_) + "\"");
+                         module_.db.Escape(module_.name) + "\"");
       end_requested_.store(true);
     }
     module_.app_end.EndApplication(0);
@@ -168,7 +110,7 @@ void Worker::Cycle() {
   module_.clock.SleepMs(200);
   module_.clock.SleepMs(1000);
   if (!InboxPhase() || Ending()) return;
-  CheckBalance(module_, module_name_, form.ctipeprov, form.epin);
+  CheckBalance(module_, *channel_, form.ctipeprov);
 }
 
 void Worker::TakeSales() {
@@ -189,20 +131,14 @@ void Worker::TakeSales() {
       sale.tanggal = sales.Text("tanggal");
       sale.waktu = sales.Text("waktu");
       sale.pin = form.epin;
-      const std::string provider_type = form.ctipeprov;
+      sale.kind = channel_->KindOf(sale.idproduk);
       sale.nominal = NominalText(ProductDenom(db, sale.idproduk), sale.jumlah);
       db.ExecSql("UPDATE penjualanproduk SET flag=1 WHERE idx=" + std::to_string(sale.idx));
-      if (ChannelAvailable(provider_type)) {
-        sale.kind = "S";
-        RunHostFormat(module_, provider_type, sale);
-      } else {
-        // START refuses such a module; reaching this means the type changed under us.
-        throw std::runtime_error("provider " + provider_type + " is not built in");
-      }
+      channel_->RunSale(module_, sale);
     } catch (const std::exception& error) {
       if (!Ending()) {
-        module_.abort_module("Modem ERROR:" + std::to_string(step_number_) + "-" + error.what(),
-                             form.cport);
+        module_.abort_module(
+            "Modem ERROR:" + std::to_string(step_number_) + "-" + error.what(), module_.port);
       }
       end_requested_.store(true);
       return;
@@ -213,29 +149,39 @@ void Worker::TakeSales() {
 bool Worker::InboxPhase() {
   Form& form = module_.form;
   Exchange& exchange = module_.exchange;
-  if (form.cmodem == "NOKCDMA_6235") {
+  // The first pass of every listing: the inbox pass settles any of today's open sales (no
+  // sale in hand, so the count 0 never makes one "in hand") and leaves fillers unread.
+  ReplyOptions first_pass;
+  first_pass.expected_count = 0;
+  first_pass.cleaning = TextCleaning::SqlSafe;
+  first_pass.filler = FillerMessages::Skip;
+  first_pass.parsing = ParsingDisplay::Shown;
+  first_pass.delete_timeout_seconds = 10;
+
+  if (module_.modem.inbox == InboxListing::CdmaTwoPasses) {
     std::string listing;
     exchange.SendAT("AT+CMGL=0;\r", 50, "OK\r\n", "ERROR", listing);
-    SettleListed(ReadInboxCdma(listing), true);
+    step_number_ += static_cast<int>(ReadReplies(module_, ReadInboxCdma(listing), first_pass).messages);
     if (Ending()) return false;
+    ReplyOptions second_pass = first_pass;
+    second_pass.filler = FillerMessages::Read;
+    second_pass.parsing = ParsingDisplay::Hidden;
     listing.clear();
     exchange.SendAT("AT+CMGL=1;\r", 50, "OK\r\n", "ERROR", listing);
-    SettleListed(ReadInboxCdma(listing), false);
+    ReadReplies(module_, ReadInboxCdma(listing), second_pass);
     return !Ending();
   }
   const std::string store = form.UseSimStore ? "\"SM\"" : "\"ME\"";
   form.UseSimStore = !form.UseSimStore;
   std::string ignored;
   exchange.SendAT("AT+CPMS=" + store + "\r", 2, "OK\r\n", "ERROR", ignored);
-  std::string listing;
-  exchange.SendAT("AT+CMGL=4\r", 10, "OK\r\n", "ERROR", listing);
+  std::string listing = ListMessages(module_);
   // After STOP nothing is sent, so an empty listing says nothing about the modem.
   if (form.StopRequested) return false;
   if (Trim(listing).empty()) {
-    listing.clear();
-    exchange.SendAT("AT+CMGL=4\r", 10, "OK\r\n", "ERROR", listing);
+    listing = ListMessages(module_);
     if (Trim(listing).empty()) {
-      if (!Ending()) module_.abort_module("Modem BLANK COM" + form.cport, form.cport);
+      if (!Ending()) module_.abort_module("Modem BLANK COM" + module_.port, module_.port);
       form.StopRequested = true;
       end_requested_.store(true);
       return false;
@@ -245,29 +191,8 @@ bool Worker::InboxPhase() {
   form.SetMsaldo(listing);
   const std::vector<ReceivedMessage> messages = ReadInbox(listing, module_.clock);
   ++step_number_;
-  SettleListed(messages, true);
+  step_number_ += static_cast<int>(ReadReplies(module_, messages, first_pass).messages);
   return !Ending();
-}
-
-void Worker::SettleListed(const std::vector<ReceivedMessage>& messages, bool first_pass) {
-  Form& form = module_.form;
-  for (const ReceivedMessage& message : messages) {
-    if (Ending()) return;
-    const bool operator_notice = message.sender.rfind("62962", 0) == 0;
-    const bool skipped =
-        operator_notice || (first_pass && message.text.find("aaaaaaaaa") != std::string::npos);
-    if (!skipped) {
-      const std::string text = SqlSafe(message.text);
-      LogExchange(module_, module_name_, message.sender, text);
-      if (first_pass) form.SetMsaldo("BEF PARSING");
-      SettleReply(module_.db, module_.clock, text, kNoSaleInHand, 0);
-      if (first_pass) form.SetMsaldo("AF PARSING");
-    }
-    if (first_pass) ++step_number_;
-    std::string ignored;
-    module_.exchange.SendAT("AT+CMGD=" + std::to_string(message.index) + "\r", 10, "OK\r\n",
-                            "ERROR", ignored);
-  }
 }
 
 }  // namespace tovalink

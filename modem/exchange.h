@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/app_end.h"
 #include "core/clock.h"
 #include "core/form.h"
 #include "modem/serial_port.h"
@@ -24,10 +25,9 @@ namespace tovalink {
 
 class Exchange {
  public:
-  // Called with (message, port text) when an exchange fails and `cport` is not empty.
-  using AbortModule = std::function<void(const std::string& message, const std::string& port)>;
-
-  Exchange(SerialPort& port, Form& form, Clock& clock, AbortModule abort_module);
+  // `abort_module` is called with (message, port text) when an exchange fails and `cport` is
+  // not empty.
+  Exchange(SerialPort& port, Form& form, Clock& clock, AbortModuleFn abort_module);
   ~Exchange();
   Exchange(const Exchange&) = delete;
   Exchange& operator=(const Exchange&) = delete;
@@ -39,6 +39,9 @@ class Exchange {
   // was. Empty tokens never match.
   void SendAT(const std::string& command, int timeout_seconds, const std::string& success_token,
               const std::string& error_token, std::string& reply);
+
+  // True while the module is stopped (StopRequested): SendAT then sends nothing.
+  bool Stopped() const { return form_.StopRequested; }
 
   // "AT+CKPD=\"" + keys + "\";\r" with timeout 1, then 500 ms for every key.
   void PressKeys(const std::string& keys);
@@ -62,7 +65,7 @@ class Exchange {
   SerialPort& port_;
   Form& form_;
   Clock& clock_;
-  AbortModule abort_module_;
+  AbortModuleFn abort_module_;
 
   mutable std::mutex mutex_;
   State state_;  // guarded by mutex_

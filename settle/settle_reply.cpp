@@ -165,8 +165,8 @@ SettleDecision DecideReply(Database& db, Clock& clock, const std::string& reply,
         decision.update = UpdateStatement(db, tipepesan, reply, decision.sn, idx);
         const bool sale_in_hand =
             (destination == prefixed || destination == raw) && jumlah == expected_count;
-        if (sale_in_hand && tipepesan == "GAGAL") decision.result = kSettledFailed;
-        if (sale_in_hand && tipepesan == "SUKSES") decision.result = kSettledSucceeded;
+        if (sale_in_hand && tipepesan == "GAGAL") decision.result = Settlement::Failed;
+        if (sale_in_hand && tipepesan == "SUKSES") decision.result = Settlement::Succeeded;
 
         std::string match = "match=" + tipepesan + " idx=" + std::to_string(idx);
         if (tipepesan == "SUKSES") {
@@ -176,17 +176,17 @@ SettleDecision DecideReply(Database& db, Clock& clock, const std::string& reply,
         }
         trace.Add(match);
         if (!decision.update.empty()) trace.Add("update=" + decision.update);
-        trace.Add("result=" + std::to_string(decision.result));
+        trace.Add("result=" + std::to_string(static_cast<int>(decision.result)));
         return decision;
       }
     }
   }
   trace.Add("match=none");
-  trace.Add("result=" + std::to_string(decision.result));
+  trace.Add("result=" + std::to_string(static_cast<int>(decision.result)));
   return decision;
 }
 
-int SettleReply(Database& db, Clock& clock, const std::string& reply,
+Settlement SettleReply(Database& db, Clock& clock, const std::string& reply,
                 const std::string& destination, int expected_count) {
   const SettleDecision decision = DecideReply(db, clock, reply, destination, expected_count);
   if (!decision.update.empty()) db.ExecSql(decision.update);

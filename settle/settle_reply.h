@@ -25,11 +25,16 @@ namespace tovalink {
 // checks and the operator's test of a sample text.
 inline constexpr const char* kNoSaleInHand = "xxxxxx";
 
-// Settlement results: the sale in hand was settled as "GAGAL" or "SUKSES", or anything else
-// happened (no rule matched, a rule matched another sale, a rule of another type matched).
-inline constexpr int kSettledFailed = 0;
-inline constexpr int kSettledSucceeded = 1;
-inline constexpr int kNotSettled = 2;
+// What a reply did to the sale in hand: settled it as "GAGAL" or as "SUKSES", or anything
+// else (no rule matched, a rule matched another sale, a rule of another type matched). The
+// values are the ones the rule tester prints.
+enum class Settlement { Failed = 0, Succeeded = 1, NotSettled = 2 };
+
+// A channel keeps the first result that settled the sale in hand: `kept` takes `next` while it
+// is still NotSettled.
+inline void KeepFirst(Settlement& kept, Settlement next) {
+  if (kept == Settlement::NotSettled) kept = next;
+}
 
 enum class TraceMode { kOff, kOn };
 
@@ -48,7 +53,7 @@ struct SettleDecision {
   int64_t jumlah = 0;
   std::string sn;
   std::string update;
-  int result = kNotSettled;
+  Settlement result = Settlement::NotSettled;
   // With TraceMode::kOn: the steps taken, as "key=value" lines (see ExplainReply).
   std::vector<std::string> trace;
 };
@@ -65,10 +70,10 @@ SettleDecision DecideReply(Database& db, Clock& clock, const std::string& reply,
                            const std::string& destination, int expected_count,
                            TraceMode trace = TraceMode::kOff);
 
-// Decides as DecideReply and writes the outcome into the matched sale. Returns
-// kSettledFailed or kSettledSucceeded when the reply settled the sale in hand (its number and
-// its count), kNotSettled otherwise. A reply settles at most one sale.
-int SettleReply(Database& db, Clock& clock, const std::string& reply,
+// Decides as DecideReply and writes the outcome into the matched sale. Returns Failed or
+// Succeeded when the reply settled the sale in hand (its number and its count), NotSettled
+// otherwise. A reply settles at most one sale.
+Settlement SettleReply(Database& db, Clock& clock, const std::string& reply,
                 const std::string& destination, int expected_count);
 
 }  // namespace tovalink

@@ -120,7 +120,8 @@ TEST_P(SettleReplyTest, SettlesByTheRules) {
   clock.SetLocal(2026, 1, 5, 9, 30, 0);
   LoadRules(t, c.rules);
   LoadSales(t, c.sales);
-  EXPECT_EQ(SettleReply(t.db(), clock, c.reply, c.destination, c.expected_count), c.result);
+  EXPECT_EQ(static_cast<int>(SettleReply(t.db(), clock, c.reply, c.destination, c.expected_count)),
+            c.result);
   EXPECT_EQ(t.Dump("SELECT idx,status,sn,sn_token FROM penjualanproduk ORDER BY idx"), c.after);
 }
 
@@ -209,7 +210,7 @@ TEST(SettleHostileTextTest, QuotesAndBackslashesAreStoredAsGiven) {
   LoadSales(t, "(1,'S10','08123456789','2026-01-05',1,'','')");
   const std::string reply =
       "Isi Pulsa 10rb ke 08123456789 BERHASIL SN:a\"b\\c'd\",status=\"GAGAL. x";
-  EXPECT_EQ(SettleReply(t.db(), clock, reply, "08123456789", 1), 1);
+  EXPECT_EQ(SettleReply(t.db(), clock, reply, "08123456789", 1), Settlement::Succeeded);
   EXPECT_EQ(t.Value("SELECT respond FROM penjualanproduk WHERE idx=1"), reply);
   EXPECT_EQ(t.Dump("SELECT status,sn,sn_token FROM penjualanproduk WHERE idx=1"),
             "SUKSES|a\"b\\c'd\",status=\"GAGAL|a\"b\\c'd\",status=\"GAGAL");

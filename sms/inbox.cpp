@@ -75,7 +75,7 @@ void JoinParts(std::vector<Entry>& entries, bool& incomplete, Clock& clock) {
   std::array<std::string, kSlotCount> slots;
   for (size_t i = 0; i < entries.size(); ++i) {
     Entry& base = entries[i];
-    if (base.message.sender.compare(0, 5, "62962") == 0 || base.header_count <= 2) continue;
+    if (IsOperatorNotice(base.message.sender) || base.header_count <= 2) continue;
     const long step = base.header_values.back() == 5 ? 32 : 64;
     const std::string key = GroupKey(base.header_values);
     const long slot = SlotOf(base.header_values, step);
@@ -123,6 +123,8 @@ std::string ZeroPad(int number, int width) {
   }
   return text;
 }
+
+bool IsOperatorNotice(std::string_view sender) { return sender.starts_with("62962"); }
 
 bool ReadWholeNumber(const std::string& text, int& value) {
   size_t at = 0;

@@ -3,6 +3,7 @@
 // of a multi-part message, and the diagnostic file that records failures of the joining.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/clock.h"
@@ -18,6 +19,11 @@ struct ReceivedMessage {
   // its index so that deleting every returned index empties the store of the whole message.
   std::string text;
 };
+
+// True for a sender that is the operator's own notice service (its number begins with
+// "62962"): such messages are not replies to a sale. They are deleted like every other
+// message but neither logged nor settled, and never joined as parts of a long message.
+bool IsOperatorNotice(std::string_view sender);
 
 // The diagnostic file, in the current directory.
 inline constexpr const char* kDiagnosticFile = "debugall.txt";

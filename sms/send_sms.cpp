@@ -21,14 +21,14 @@ int NextConcatenationReference() {
   return reference;
 }
 
-bool SendSms(Exchange& exchange, const std::string& number, const std::string& text) {
+SmsResult SendSms(Exchange& exchange, const std::string& number, const std::string& text) {
   const std::string cleaned = ReplaceAll(ReplaceAll(number, " ", ""), "+62", "0");
   for (const char c : cleaned) {
-    if (c < '0' || c > '9') return false;
+    if (c < '0' || c > '9') return SmsResult::Failed;
   }
   const std::vector<std::string> pdus =
       EncodePdu(cleaned, ReplaceAll(text, "\r\n", "\r"), NextConcatenationReference());
-  if (pdus.empty()) return true;
+  if (pdus.empty()) return SmsResult::Sent;
 
   std::string reply;
   for (const std::string& pdu : pdus) {
@@ -41,8 +41,12 @@ bool SendSms(Exchange& exchange, const std::string& number, const std::string& t
     exchange.SendAT(pdu + "\x1A", 20, "OK\r\n", "ERROR", reply);
   }
   // Only a confirmed last part counts as sent: a timed-out part may never have left the modem.
-  if (reply.find("ERROR") != std::string::npos) return false;
-  return reply.find("+CMGS") != std::string::npos || reply.find("OK") != std::string::npos;
+  if (reply.find("ERROR") != std::string::npos) return SmsResult::Failed;
+  if (reply.find("+CMGS") != std::string::npos || reply.find("OK") != std::string::npos) {
+    return SmsResult::Sent;
+  }
+  // No answer because STOP came: the exchange sent nothing, which is no failure of the modem.
+  return exchange.Stopped() ? SmsResult::Stopped : SmsResult::Failed;
 }
 
 }  // namespace tovalink

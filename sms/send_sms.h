@@ -8,12 +8,17 @@
 
 namespace tovalink {
 
+enum class SmsResult {
+  Sent,     // the modem confirmed the last part, or the text was empty (nothing to send)
+  Failed,   // an unusable number (nothing sent), an error reply or no answer to the last part
+  Stopped,  // the module is stopping: the exchange sent nothing, so nothing can be told
+};
+
 // Sends `text` to `number` through `exchange`, on the worker thread. Spaces are removed from
 // the number and "+62" becomes "0"; a number with any other character than a digit sends
-// nothing and gives false. Each CR LF of the text is sent as one CR. True when the text is
-// empty (nothing is sent), or when the modem confirmed the last part ("+CMGS" or "OK" in its
-// reply, no "ERROR"); false for an error reply or no answer.
-bool SendSms(Exchange& exchange, const std::string& number, const std::string& text);
+// nothing and fails. Each CR LF of the text is sent as one CR. The last part counts as
+// confirmed with "+CMGS" or "OK" and no "ERROR" in its reply.
+SmsResult SendSms(Exchange& exchange, const std::string& number, const std::string& text);
 
 // The reference of the next concatenated message: 1 to 79, from one generator seeded once
 // per process, and never the same as the reference drawn just before it, so that the parts

@@ -31,7 +31,7 @@ TEST(SendSmsSimTest, LongTextArrivesAsTwoPartsOfOneReference) {
   exchange.SendAT("AT+CMGF=0\r", 5, "OK\r\n", "ERROR", reply);
   std::string text;
   for (int k = 0; k < 200; ++k) text += static_cast<char>('a' + k % 26);
-  EXPECT_TRUE(SendSms(exchange, "+62 812 3456 789", text));
+  EXPECT_EQ(SendSms(exchange, "+62 812 3456 789", text), SmsResult::Sent);
   ASSERT_TRUE(sim.WaitFor("SMS", "08123456789"));
   port.Close();
 

@@ -50,7 +50,7 @@ class SendSmsTest : public ::testing::Test {
 };
 
 TEST_F(SendSmsTest, NationalFormOfTheNumber) {
-  EXPECT_TRUE(SendSms(exchange_, "+62 812 3456 789", "Cek saldo"));
+  EXPECT_EQ(SendSms(exchange_, "+62 812 3456 789", "Cek saldo"), SmsResult::Sent);
   const std::vector<gsmpdu::Submit> submits = Submitted();
   ASSERT_EQ(submits.size(), 1u);
   EXPECT_EQ(submits[0].number, "08123456789");
@@ -59,14 +59,14 @@ TEST_F(SendSmsTest, NationalFormOfTheNumber) {
 }
 
 TEST_F(SendSmsTest, UnusableNumberOrEmptyTextSendsNothing) {
-  EXPECT_FALSE(SendSms(exchange_, "0812-345", "x"));
-  EXPECT_FALSE(SendSms(exchange_, "+65812345", "x"));
-  EXPECT_TRUE(SendSms(exchange_, "0812345", ""));
+  EXPECT_EQ(SendSms(exchange_, "0812-345", "x"), SmsResult::Failed);
+  EXPECT_EQ(SendSms(exchange_, "+65812345", "x"), SmsResult::Failed);
+  EXPECT_EQ(SendSms(exchange_, "0812345", ""), SmsResult::Sent);
   EXPECT_TRUE(port_.Written().empty());
 }
 
 TEST_F(SendSmsTest, LineEndsTravelAsSingleCarriageReturns) {
-  EXPECT_TRUE(SendSms(exchange_, "0812", "Baris 1\r\nBaris 2\r\n"));
+  EXPECT_EQ(SendSms(exchange_, "0812", "Baris 1\r\nBaris 2\r\n"), SmsResult::Sent);
   const std::vector<gsmpdu::Submit> submits = Submitted();
   ASSERT_EQ(submits.size(), 1u);
   EXPECT_EQ(submits[0].text, "Baris 1\rBaris 2\r");
@@ -74,8 +74,8 @@ TEST_F(SendSmsTest, LineEndsTravelAsSingleCarriageReturns) {
 
 TEST_F(SendSmsTest, LongTextsGetOneReferenceEachAndNeverTheSameTwiceInARow) {
   const std::string text(200, 'x');
-  ASSERT_TRUE(SendSms(exchange_, "0812", text));
-  ASSERT_TRUE(SendSms(exchange_, "0812", text));
+  ASSERT_EQ(SendSms(exchange_, "0812", text), SmsResult::Sent);
+  ASSERT_EQ(SendSms(exchange_, "0812", text), SmsResult::Sent);
   const std::vector<gsmpdu::Submit> submits = Submitted();
   ASSERT_EQ(submits.size(), 4u);
   for (size_t k = 0; k < 4; ++k) {
@@ -121,14 +121,15 @@ TEST_F(SendSmsTest, OnlyAConfirmedLastPartCountsAsSent) {
     if (!c.last_reply.empty()) port_.On("00", c.last_reply);
     // The first part is refused (this rule wins once); only the last part's answer decides.
     port_.On("00", ScriptedPort::Answer{"\r\nERROR\r\n", 0, 0, 0, 1});
-    EXPECT_EQ(SendSms(exchange_, "0812", std::string(200, 'y')), c.sent) << c.name;
+    EXPECT_EQ(SendSms(exchange_, "0812", std::string(200, 'y')) == SmsResult::Sent, c.sent)
+        << c.name;
   }
   EXPECT_EQ(aborts_, 0);
 }
 
 TEST_F(SendSmsTest, NothingIsSentWhileTheModuleIsStopped) {
   form_.StopRequested = true;
-  EXPECT_FALSE(SendSms(exchange_, "0812", "x"));
+  EXPECT_EQ(SendSms(exchange_, "0812", "x"), SmsResult::Stopped);
   EXPECT_TRUE(port_.Written().empty());
 }
 

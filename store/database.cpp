@@ -23,34 +23,32 @@ int Rows::Position(std::string_view column) const {
   throw DatabaseError("Unknown column '" + std::string(column) + "'");
 }
 
-const std::string& Rows::Cell(int position, bool* is_null) const {
+const std::string& Rows::Cell(int position) const {
   if (Eof()) throw DatabaseError("no current row");
   if (position < 0 || static_cast<size_t>(position) >= columns_.size()) {
     throw DatabaseError("column position " + std::to_string(position) + " out of range");
   }
-  *is_null = nulls_[current_][position];
   return values_[current_][position];
+}
+
+bool Rows::CellIsNull(int position) const {
+  Cell(position);  // the same checks
+  return nulls_[current_][position];
 }
 
 std::string Rows::Text(std::string_view column) const { return Text(Position(column)); }
 
 std::string Rows::Text(int position) const {
-  bool is_null = false;
-  const std::string& value = Cell(position, &is_null);
-  return is_null ? std::string() : value;
+  const std::string& value = Cell(position);
+  return CellIsNull(position) ? std::string() : value;
 }
 
-bool Rows::IsNull(std::string_view column) const {
-  bool is_null = false;
-  Cell(Position(column), &is_null);
-  return is_null;
-}
+bool Rows::IsNull(std::string_view column) const { return CellIsNull(Position(column)); }
 
 int64_t Rows::Int(std::string_view column) const {
-  bool is_null = false;
   const int position = Position(column);
-  const std::string& value = Cell(position, &is_null);
-  if (is_null) throw ConversionError("column " + std::string(column) + " is NULL");
+  const std::string& value = Cell(position);
+  if (CellIsNull(position)) throw ConversionError("column " + std::string(column) + " is NULL");
   const std::string trimmed = Trim(value);
   char* end = nullptr;
   errno = 0;
@@ -62,9 +60,9 @@ int64_t Rows::Int(std::string_view column) const {
 }
 
 double Rows::Float(std::string_view column) const {
-  bool is_null = false;
-  const std::string& value = Cell(Position(column), &is_null);
-  if (is_null) throw ConversionError("column " + std::string(column) + " is NULL");
+  const int position = Position(column);
+  const std::string& value = Cell(position);
+  if (CellIsNull(position)) throw ConversionError("column " + std::string(column) + " is NULL");
   const std::string trimmed = Trim(value);
   char* end = nullptr;
   errno = 0;

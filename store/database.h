@@ -44,7 +44,9 @@ class Rows {
 
  private:
   int Position(std::string_view column) const;
-  const std::string& Cell(int position, bool* is_null) const;
+  // The current row's cell; REQUIRES a current row and a valid position (raises otherwise).
+  const std::string& Cell(int position) const;
+  bool CellIsNull(int position) const;
 
   std::vector<std::string> columns_;
   std::vector<std::vector<std::string>> values_;

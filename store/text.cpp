@@ -40,20 +40,16 @@ std::string SqlSafe(std::string_view text) {
 }
 
 std::string CleanReply(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '"' || c == '\'' || c == '\x1A') continue;
-    if (c == '\\' || c == '/') {
-      result += ' ';
-    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      result += ' ';
-      ++i;
-    } else {
-      result += c;
-    }
+  // The quotes go first, so a quote between CR and LF no longer hides the line end; Ctrl-Z
+  // goes last, so one there still does.
+  std::string unquoted;
+  unquoted.reserve(text.size());
+  for (const char c : text) {
+    if (c == '"' || c == '\'') continue;
+    unquoted += (c == '\\' || c == '/') ? ' ' : c;
   }
+  std::string result = ReplaceAll(unquoted, "\r\n", " ");
+  std::erase(result, '\x1A');
   return result;
 }
 

@@ -12,6 +12,7 @@ namespace tovalink {
 std::string SqlSafe(std::string_view text);
 
 // As SqlSafe, but a CR LF pair becomes one space and a lone CR or LF stays (dial replies).
+// The quotes are removed before the line ends are looked at, Ctrl-Z after.
 std::string CleanReply(std::string_view text);
 
 // Splits at every exact occurrence of the delimiter; an empty text gives no element and a

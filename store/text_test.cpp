@@ -15,6 +15,10 @@ TEST(CleanReplyTest, ReplacesOnlyWholeLineEnds) {
   EXPECT_EQ(CleanReply("+CUSD: 0,\"Sisa saldo\"\r\n"), "+CUSD: 0,Sisa saldo ");
   EXPECT_EQ(CleanReply("a\rb\nc\r\nd\x1A"), "a\rb\nc d");
   EXPECT_EQ(CleanReply("x\\y/z'"), "x y z");
+  // A quote inside a line end is removed first, so the line end is still one; Ctrl-Z is
+  // removed last, so it still keeps CR and LF apart.
+  EXPECT_EQ(CleanReply("OK\r\"\nSN\r'\n"), "OK SN ");
+  EXPECT_EQ(CleanReply("a\r\x1A\nb"), "a\r\nb");
 }
 
 TEST(SplitTextTest, Cases) {

@@ -1,10 +1,8 @@
-#include "engine/stock.h"
+#include "engine/mkios.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/worker.h"
-#include "modem/scripted_port.h"
-#include "testsupport/test_database.h"
+#include "testsupport/module_fixture.h"
 
 namespace tovalink {
 namespace {
@@ -32,44 +30,18 @@ TEST(StockTest, ParseStockFillsTheNamedBoxes) {
   EXPECT_EQ(form.Stock("S5"), "120");
 }
 
-class StockAtStartTest : public ::testing::Test {
+class StockAtStartTest : public ModuleFixture {
  protected:
-  StockAtStartTest()
-      : port(clock), exchange(port, form, clock, [](const std::string&, const std::string&) {}) {
+  StockAtStartTest() {
     clock.SetLocal(2026, 3, 2, 9, 0, 0);
-    form.csumber = "M1";
-    form.cport = "5";
-    form.cmodem = "SIEMENS";
+    UseModem("SIEMENS");
     form.ProviderType = "MKIOS";
     form.ctipeprov = "MKIOS";
     form.epin = "4321";
-    form.DialSuffix = ";";
-    form.DialReplyEnd = "OK";
-    form.StopRequested = false;
-    port.Open("COM5", SerialSettings{});
-    port.On("AT", "\r\nOK\r\n");
   }
 
   // Runs the worker's start and first cycle; the stop at `stop_at_ms` ends it.
-  void RunWorker(int64_t stop_at_ms) {
-    Worker worker(Module{form, db, clock, exchange,
-                         [this](const std::string& message, const std::string&) {
-                           aborted.push_back(message);
-                           form.StopRequested = true;
-                         },
-                         end});
-    clock.After(stop_at_ms, [this] { form.StopRequested = true; });
-    worker.Run();
-  }
-
-  TestDatabase t;
-  Database& db = t.db();
-  VirtualClock clock;
-  Form form;
-  ScriptedPort port;
-  Exchange exchange;
-  RecordingEnd end;
-  std::vector<std::string> aborted;
+  void RunWorker(int64_t stop_at_ms) { ModuleFixture::RunWorker(stop_at_ms, MakeMkiosChannel()); }
 };
 
 TEST_F(StockAtStartTest, StockIsReadAndLogged) {
@@ -92,7 +64,7 @@ TEST_F(StockAtStartTest, NoStockReplyInEightAttemptsEndsTheModule) {
 }
 
 TEST_F(StockAtStartTest, CdmaPhoneReadsNoStock) {
-  form.cmodem = "NOKCDMA_6235";
+  UseModem("NOKCDMA_6235");
   port.On("AT+CMGL=", "\r\nOK\r\n");
   RunWorker(5000);
   for (const std::string& write : port.Written()) EXPECT_NE(write.rfind("ATD", 0), 0u) << write;

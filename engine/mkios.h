@@ -1,9 +1,12 @@
 #pragma once
-// Reading an operator's voucher-stock reply into the stock boxes of "Stok Mkios".
+// The MKIOS channel: vouchers sold out of the stock held by the module's SIM card, by dial
+// codes, with the stock kept in the boxes of "Stok Mkios".
 
+#include <memory>
 #include <string>
 
 #include "core/form.h"
+#include "engine/channel.h"
 
 namespace tovalink {
 
@@ -13,5 +16,7 @@ std::string NthField(const std::string& text, int n);
 // True when `reply` is a stock reply ("Stok" or "Stock" in it); the boxes named by its
 // "V5=120"-style pairs then take their values.
 bool ParseStock(Form& form, const std::string& reply);
+
+std::unique_ptr<Channel> MakeMkiosChannel();
 
 }  // namespace tovalink

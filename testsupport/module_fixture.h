@@ -1,0 +1,58 @@
+#pragma once
+// The fixture of the engine's in-process tests: one module ("M1" on port "5", PIN "1234", a
+// waiting time of 2 s) with a scripted modem on the virtual clock and a fresh real database,
+// the clock at 2026-03-02 09:30:00. Every command that begins with "AT" is answered "OK" and
+// SMS submissions are accepted, unless a test says otherwise with port.On.
+//
+// Channel tests call a channel's members with `module`; worker tests run a whole worker on
+// the test's own thread with RunWorker.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/channel.h"
+#include "engine/module.h"
+#include "engine/worker.h"
+#include "modem/scripted_port.h"
+#include "testsupport/test_database.h"
+
+namespace tovalink {
+
+class ModuleFixture : public ::testing::Test {
+ protected:
+  ModuleFixture();
+
+  // The modem type as the `cmodem` box holds it: its profile, DialSuffix and DialReplyEnd.
+  void UseModem(const std::string& modem_type);
+  // The SMS texts the module submitted, decoded by the simulator's own codec.
+  std::vector<std::string> SubmittedTexts();
+  // Runs a worker with `channel` (default: the channel of `form.ctipeprov`) on this thread;
+  // STOP is pressed at the virtual moment `stop_at_ms` from now.
+  void RunWorker(int64_t stop_at_ms, std::unique_ptr<Channel> channel = nullptr);
+
+  TestDatabase t;
+  Database& db = t.db();
+  VirtualClock clock;
+  Form form;
+  ScriptedPort port{clock};
+  std::vector<std::string> aborted;  // every message given to AbortModule
+  Exchange exchange{port, form, clock, [this](const std::string& message, const std::string&) {
+                      aborted.push_back(message);
+                    }};
+  RecordingEnd end;
+  Module module{form, db, clock, exchange,
+                [this](const std::string& message, const std::string&) {
+                  aborted.push_back(message);
+                  // As in the program: the module ends here and its worker takes no further step.
+                  if (running_ != nullptr) running_->RequestEnd();
+                },
+                end, "M1", "5", ModemProfileFor("WAVECOM")};
+
+ private:
+  Worker* running_ = nullptr;  // the worker of RunWorker while it runs
+};
+
+}  // namespace tovalink
