@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/stock.h"
+#include "engine/mkios.h"
 #include "sim/exchange_fixture.h"
 #include "sms/send_sms.h"
 
@@ -143,7 +143,7 @@ TEST_F(WalkTest, TheExampleWalletAnswersDial101WithAnSmsAndTheBalanceRequestToo)
 
   // The balance request after a sale that did not succeed: "BALANCE" to 461.
   Expect("AT+CMGF=0\r", 2);
-  EXPECT_TRUE(SendSms(*exchange, "461", "BALANCE"));
+  EXPECT_EQ(SendSms(*exchange, "461", "BALANCE"), SmsResult::Sent);
   Expect("AT+CMGF=0\r", 20, "CMT");
   EXPECT_EQ(port->Store("ME").at(2).text,
             "Sisa saldo dompet pulsa Anda Rp 3.740.000. Terima kasih");
