@@ -1,31 +1,13 @@
 #include "settle/settle_reply.h"
 
-#include <limits>
 #include <utility>
 
+#include "settle/reply_match.h"
 #include "settle/reply_text.h"
 
 namespace tovalink {
 
 namespace {
-
-// The count a reply mentions after the rule's `katajumlah`: the character right after the
-// marker is skipped (it is the separator, such as a space or a colon), then the digits are
-// read as a 32-bit integer. No marker, no digits, or digits beyond 32 bits give 0.
-int64_t ReplyCount(const std::string& reply, const std::string& katajumlah) {
-  size_t found = 0;
-  if (!Occurs(reply, katajumlah, &found)) return 0;
-  const size_t after = found + katajumlah.size() + 1;
-  if (after >= reply.size()) return 0;
-  const std::string digits = TakeDigits(std::string_view(reply).substr(after));
-  if (digits.empty()) return 0;
-  int64_t value = 0;
-  for (const char c : digits) {
-    value = value * 10 + (c - '0');
-    if (value > std::numeric_limits<int32_t>::max()) return 0;
-  }
-  return value;
-}
 
 std::string Quoted(const std::string& value) { return "\"" + value + "\""; }
 
@@ -42,27 +24,6 @@ class Tracer {
   bool on_;
   std::vector<std::string>& lines_;
 };
-
-struct Rule {
-  std::string awalsn;
-  std::string akhirsn;
-  std::string pesanproduk;
-  std::string pesansuksesgagal;
-  std::string katajumlah;
-};
-
-// Why a rule does not match the reply for a sale of count `jumlah`; "" when it matches.
-std::string RuleMismatch(const Rule& rule, const std::string& reply, int64_t jumlah) {
-  std::string why;
-  auto add = [&why](const std::string& reason) { why += (why.empty() ? "" : ", ") + reason; };
-  if (!Occurs(reply, rule.pesansuksesgagal)) add("pesansuksesgagal not in reply");
-  if (!Occurs(reply, rule.pesanproduk)) add("pesanproduk not in reply");
-  const int64_t count = ReplyCount(reply, rule.katajumlah);
-  if (count != 0 && count != jumlah) {
-    add("count " + std::to_string(count) + " != jumlah " + std::to_string(jumlah));
-  }
-  return why;
-}
 
 std::string UpdateStatement(Database& db, const std::string& tipepesan, const std::string& reply,
                             const std::string& sn, int64_t idx) {
@@ -102,22 +63,16 @@ SettleDecision DecideReply(Database& db, Clock& clock, const std::string& reply,
     const std::string tipepesan = pairs.Text("tipepesan");
     trace.Add("pair tipepesan=" + Quoted(tipepesan) + " awalmsisdn=" + Quoted(awalmsisdn));
 
-    std::string raw;
-    if (awalmsisdn.empty()) {
-      raw = destination;
-    } else {
-      size_t found = 0;
-      if (!Occurs(reply, awalmsisdn, &found)) {
-        trace.Add("pair.skip=awalmsisdn not in reply");
-        continue;
+    const std::optional<ReplyNumber> number = FindReplyNumber(reply, awalmsisdn, destination);
+    if (!number) {
+      if (trace.on()) {
+        const bool marker_missing = !awalmsisdn.empty() && !Occurs(reply, awalmsisdn);
+        trace.Add(marker_missing ? "pair.skip=awalmsisdn not in reply" : "pair.skip=no number");
       }
-      raw = TakeDigits(std::string_view(reply).substr(found + awalmsisdn.size()));
-    }
-    if (raw.empty()) {
-      trace.Add("pair.skip=no number");
       continue;
     }
-    const std::string prefixed = raw[0] == '0' ? raw : "0" + raw;
+    const std::string& raw = number->raw;
+    const std::string& prefixed = number->prefixed;
     trace.Add("number raw=" + raw + " prefixed=" + prefixed);
 
     Rows sales = db.OpenSql(
@@ -140,8 +95,8 @@ SettleDecision DecideReply(Database& db, Clock& clock, const std::string& reply,
           db.Escape(tipepesan) + "\" AND idproduk=\"" + db.Escape(idproduk) + "\"");
       trace.Add("rules=" + std::to_string(rules.Count()));
       for (; !rules.Eof(); rules.Next()) {
-        const Rule rule{rules.Text("awalsn"), rules.Text("akhirsn"), rules.Text("pesanproduk"),
-                        rules.Text("pesansuksesgagal"), rules.Text("katajumlah")};
+        const ReplyRule rule{rules.Text("awalsn"), rules.Text("akhirsn"), rules.Text("pesanproduk"),
+                             rules.Text("pesansuksesgagal"), rules.Text("katajumlah")};
         if (trace.on()) {
           trace.Add("rule pesansuksesgagal=" + Quoted(rule.pesansuksesgagal) + " pesanproduk=" +
                     Quoted(rule.pesanproduk) + " katajumlah=" + Quoted(rule.katajumlah) +
@@ -161,10 +116,9 @@ SettleDecision DecideReply(Database& db, Clock& clock, const std::string& reply,
         decision.idx = idx;
         decision.idproduk = idproduk;
         decision.jumlah = jumlah;
-        if (tipepesan == "SUKSES") decision.sn = TakeBetween(reply, rule.awalsn, rule.akhirsn);
+        if (tipepesan == "SUKSES") decision.sn = SerialNumber(rule, reply);
         decision.update = UpdateStatement(db, tipepesan, reply, decision.sn, idx);
-        const bool sale_in_hand =
-            (destination == prefixed || destination == raw) && jumlah == expected_count;
+        const bool sale_in_hand = IsSaleInHand(*number, destination, jumlah, expected_count);
         if (sale_in_hand && tipepesan == "GAGAL") decision.result = Settlement::Failed;
         if (sale_in_hand && tipepesan == "SUKSES") decision.result = Settlement::Succeeded;
 
