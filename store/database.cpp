@@ -1,7 +1,10 @@
 #include "store/database.h"
 
+#include <errmsg.h>
 #include <mysql.h>
+#include <mysqld_error.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -73,6 +76,56 @@ double Rows::Float(std::string_view column) const {
   return number;
 }
 
+namespace {
+
+thread_local const ConnectionWait* t_wait = nullptr;
+
+constexpr int64_t kFirstPauseMs = 1000;
+constexpr int64_t kLongestPauseMs = 30'000;
+constexpr unsigned kConnectTimeoutSeconds = 10;
+constexpr unsigned kAnswerTimeoutSeconds = 60;
+
+// The errors that say the connection is gone rather than that the statement is wrong: the
+// client library's for a refused, dropped or timed-out connection, and the server's when it
+// shuts down or ends the connection.
+bool IsConnectionError(unsigned code) {
+  switch (code) {
+    case CR_SOCKET_CREATE_ERROR:
+    case CR_CONNECTION_ERROR:
+    case CR_CONN_HOST_ERROR:
+    case CR_IPSOCK_ERROR:
+    case CR_SERVER_GONE_ERROR:
+    case CR_SERVER_HANDSHAKE_ERR:
+    case CR_SERVER_LOST:
+    case CR_SERVER_LOST_EXTENDED:
+    case CR_ERR_NET_READ:
+    case CR_ERR_NET_WRITE:
+    case ER_CON_COUNT_ERROR:
+    case ER_SERVER_SHUTDOWN:
+    case ER_NEW_ABORTING_CONNECTION:
+    case ER_CONNECTION_KILLED:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+ConnectionWait::ConnectionWait(Database& db, std::function<bool()> pause)
+    : db_(db), pause_(std::move(pause)), outer_(t_wait) {
+  t_wait = this;
+}
+
+ConnectionWait::~ConnectionWait() { t_wait = outer_; }
+
+const ConnectionWait* ConnectionWait::OnThisThread(const Database& db) {
+  for (const ConnectionWait* wait = t_wait; wait != nullptr; wait = wait->outer_) {
+    if (&wait->db_ == &db) return wait;
+  }
+  return nullptr;
+}
+
 Database::Database() = default;
 
 Database::~Database() {
@@ -80,10 +133,7 @@ Database::~Database() {
   if (connection_ != nullptr) mysql_close(connection_);
 }
 
-void Database::Connect(const ConnectionSettings& settings) {
-  std::lock_guard lock(mutex_);
-  if (connection_ != nullptr) mysql_close(connection_);
-  connected_ = false;
+void Database::Open() {
   connection_ = mysql_init(nullptr);
   if (connection_ == nullptr) throw DatabaseError("out of memory");
   // latin1 is the server's Windows-1252: the bytes exchanged with the modem are the bytes
@@ -92,10 +142,16 @@ void Database::Connect(const ConnectionSettings& settings) {
   // The outlet's statements are written for the traditional, non-strict mode: double-quoted
   // texts, and an empty text into logtrxsms' generated first column making a new key.
   mysql_options(connection_, MYSQL_INIT_COMMAND, "SET SESSION sql_mode='NO_ENGINE_SUBSTITUTION'");
-  const char* host = settings.host.empty() ? nullptr : settings.host.c_str();
-  const char* database = settings.database.empty() ? nullptr : settings.database.c_str();
-  if (mysql_real_connect(connection_, host, settings.user.c_str(), settings.password.c_str(),
-                         database, 0, nullptr, 0) == nullptr) {
+  // A server that does not answer at all (a network without the far end) must end in a lost
+  // connection, not in a statement that waits for ever.
+  mysql_options(connection_, MYSQL_OPT_CONNECT_TIMEOUT, &kConnectTimeoutSeconds);
+  mysql_options(connection_, MYSQL_OPT_READ_TIMEOUT, &kAnswerTimeoutSeconds);
+  mysql_options(connection_, MYSQL_OPT_WRITE_TIMEOUT, &kAnswerTimeoutSeconds);
+  const char* host = settings_.host.empty() ? nullptr : settings_.host.c_str();
+  const char* database = settings_.database.empty() ? nullptr : settings_.database.c_str();
+  const char* socket = settings_.socket.empty() ? nullptr : settings_.socket.c_str();
+  if (mysql_real_connect(connection_, host, settings_.user.c_str(), settings_.password.c_str(),
+                         database, 0, socket, 0) == nullptr) {
     const std::string error = mysql_error(connection_);
     mysql_close(connection_);
     connection_ = nullptr;
@@ -104,55 +160,171 @@ void Database::Connect(const ConnectionSettings& settings) {
   connected_ = true;
 }
 
+void Database::Connect(const ConnectionSettings& settings) {
+  std::lock_guard lock(mutex_);
+  if (connection_ != nullptr) mysql_close(connection_);
+  connection_ = nullptr;
+  connected_ = false;
+  settings_ = settings;
+  have_settings_ = true;
+  reported_lost_ = false;
+  lost_reason_.clear();
+  Open();
+}
+
 bool Database::Connected() const {
   std::lock_guard lock(mutex_);
   return connected_;
 }
 
+void Database::KeepConnection(Clock& clock, ConnectionObserver observer) {
+  std::lock_guard lock(mutex_);
+  clock_ = &clock;
+  observer_ = std::move(observer);
+  next_attempt_ms_ = clock.MonotonicMs();
+  pause_ms_ = kFirstPauseMs;
+}
+
+void Database::EnsureConnection(bool reconnect) {
+  if (connection_ != nullptr) return;
+  if (reconnect && have_settings_ && clock_ != nullptr &&
+      clock_->MonotonicMs() >= next_attempt_ms_) {
+    try {
+      Open();
+      pause_ms_ = kFirstPauseMs;
+      if (reported_lost_) {
+        const int64_t away_ms = clock_->MonotonicMs() - lost_at_ms_;
+        events_.push_back({ConnectionEvent::Back, std::to_string(away_ms / 1000) + " s"});
+        reported_lost_ = false;
+      }
+      lost_reason_.clear();
+      return;
+    } catch (const DatabaseError& error) {
+      lost_reason_ = error.what();
+      next_attempt_ms_ = clock_->MonotonicMs() + pause_ms_;
+      pause_ms_ = std::min(pause_ms_ * 2, kLongestPauseMs);
+    }
+  }
+  throw ConnectionLost(lost_reason_.empty() ? "MySQL server has gone away" : lost_reason_,
+                       ConnectionLost::Fate::NotSent);
+}
+
+void Database::RaiseError() {
+  const unsigned code = mysql_errno(connection_);
+  const std::string error = mysql_error(connection_);
+  if (!IsConnectionError(code)) throw DatabaseError(error);
+  mysql_close(connection_);
+  connection_ = nullptr;
+  connected_ = false;
+  lost_reason_ = error;
+  if (clock_ != nullptr) {
+    lost_at_ms_ = clock_->MonotonicMs();
+    // The first attempt at once: a connection that the server dropped alone (a restart that
+    // is over, an idle timeout) comes back without a pause.
+    next_attempt_ms_ = lost_at_ms_;
+    pause_ms_ = kFirstPauseMs;
+  }
+  if (!reported_lost_) {
+    events_.push_back({ConnectionEvent::Lost, error});
+    reported_lost_ = true;
+  }
+  throw ConnectionLost(error, ConnectionLost::Fate::MaybeApplied);
+}
+
 void Database::Run(const std::string& statement) {
   if (logging_) log_.push_back(statement);
-  if (connection_ == nullptr) throw DatabaseError("MySQL server has gone away");
-  if (mysql_real_query(connection_, statement.data(), statement.size()) != 0) {
-    throw DatabaseError(mysql_error(connection_));
-  }
+  EnsureConnection(ConnectionWait::OnThisThread(*this) != nullptr);
+  if (mysql_real_query(connection_, statement.data(), statement.size()) != 0) RaiseError();
 }
 
-Rows Database::OpenSql(const std::string& statement) {
-  std::vector<std::string> columns;
-  std::vector<std::vector<std::string>> values;
-  std::vector<std::vector<bool>> nulls;
+void Database::DeliverEvents() {
+  std::vector<Event> events;
+  ConnectionObserver observer;
   {
     std::lock_guard lock(mutex_);
-    Run(statement);
-    MYSQL_RES* result = mysql_store_result(connection_);
-    if (result == nullptr) {
-      if (mysql_field_count(connection_) != 0) throw DatabaseError(mysql_error(connection_));
-      return Rows();
-    }
-    const unsigned count = mysql_num_fields(result);
-    MYSQL_FIELD* fields = mysql_fetch_fields(result);
-    for (unsigned i = 0; i < count; ++i) columns.emplace_back(fields[i].name);
-    while (MYSQL_ROW row = mysql_fetch_row(result)) {
-      unsigned long* lengths = mysql_fetch_lengths(result);
-      std::vector<std::string> row_values(count);
-      std::vector<bool> row_nulls(count);
-      for (unsigned i = 0; i < count; ++i) {
-        row_nulls[i] = row[i] == nullptr;
-        if (row[i] != nullptr) row_values[i].assign(row[i], lengths[i]);
-      }
-      values.push_back(std::move(row_values));
-      nulls.push_back(std::move(row_nulls));
-    }
-    mysql_free_result(result);
+    if (events_.empty()) return;
+    events.swap(events_);
+    observer = observer_;
   }
-  return Rows(std::move(columns), std::move(values), std::move(nulls));
+  if (!observer) return;
+  for (const Event& event : events) observer(event.event, event.detail);
 }
 
-void Database::ExecSql(const std::string& statement) {
-  std::lock_guard lock(mutex_);
-  Run(statement);
-  // A statement that unexpectedly returns rows must not leave them pending on the connection.
-  if (MYSQL_RES* result = mysql_store_result(connection_)) mysql_free_result(result);
+template <typename Body>
+auto Database::Attempt(IfConnectionLost lost, Body body) -> decltype(body()) {
+  for (;;) {
+    try {
+      auto result = body();
+      DeliverEvents();
+      return result;
+    } catch (const ConnectionLost&) {
+      DeliverEvents();
+      if (lost == IfConnectionLost::Raise) throw;
+      const ConnectionWait* wait = ConnectionWait::OnThisThread(*this);
+      if (wait == nullptr || !wait->Pause()) throw;
+    }
+  }
+}
+
+bool Database::WaitForConnection() {
+  const ConnectionWait* wait = ConnectionWait::OnThisThread(*this);
+  for (;;) {
+    try {
+      {
+        std::lock_guard lock(mutex_);
+        EnsureConnection(wait != nullptr);
+      }
+      DeliverEvents();
+      return true;
+    } catch (const ConnectionLost&) {
+      DeliverEvents();
+      if (wait == nullptr || !wait->Pause()) return false;
+    }
+  }
+}
+
+Rows Database::OpenSql(const std::string& statement, IfConnectionLost lost) {
+  return Attempt(lost, [&] {
+    std::vector<std::string> columns;
+    std::vector<std::vector<std::string>> values;
+    std::vector<std::vector<bool>> nulls;
+    {
+      std::lock_guard lock(mutex_);
+      Run(statement);
+      MYSQL_RES* result = mysql_store_result(connection_);
+      if (result == nullptr) {
+        if (mysql_field_count(connection_) != 0) RaiseError();
+        return Rows();
+      }
+      const unsigned count = mysql_num_fields(result);
+      MYSQL_FIELD* fields = mysql_fetch_fields(result);
+      for (unsigned i = 0; i < count; ++i) columns.emplace_back(fields[i].name);
+      while (MYSQL_ROW row = mysql_fetch_row(result)) {
+        unsigned long* lengths = mysql_fetch_lengths(result);
+        std::vector<std::string> row_values(count);
+        std::vector<bool> row_nulls(count);
+        for (unsigned i = 0; i < count; ++i) {
+          row_nulls[i] = row[i] == nullptr;
+          if (row[i] != nullptr) row_values[i].assign(row[i], lengths[i]);
+        }
+        values.push_back(std::move(row_values));
+        nulls.push_back(std::move(row_nulls));
+      }
+      mysql_free_result(result);
+    }
+    return Rows(std::move(columns), std::move(values), std::move(nulls));
+  });
+}
+
+uint64_t Database::ExecSql(const std::string& statement, IfConnectionLost lost) {
+  return Attempt(lost, [&] {
+    std::lock_guard lock(mutex_);
+    Run(statement);
+    const my_ulonglong changed = mysql_affected_rows(connection_);
+    // A statement that unexpectedly returns rows must not leave them pending on the connection.
+    if (MYSQL_RES* result = mysql_store_result(connection_)) mysql_free_result(result);
+    return changed == static_cast<my_ulonglong>(-1) ? uint64_t{0} : uint64_t{changed};
+  });
 }
 
 std::string Database::Escape(std::string_view value) const {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "core/errors.h"
@@ -100,6 +102,18 @@ TEST_F(DatabaseTest, ColonInAValueIsKept) {
   EXPECT_EQ(t.Value("SELECT lokasifile FROM modulaktif"), "a:b :c");
 }
 
+TEST_F(DatabaseTest, ExecSqlCountsTheRowsItChanged) {
+  t.Run("INSERT INTO penjualanproduk (idx, flag) VALUES (1, 0), (2, 1);");
+  EXPECT_EQ(db.ExecSql("UPDATE penjualanproduk SET flag=1 WHERE idx=1 AND flag=0"), 1u);
+  EXPECT_EQ(db.ExecSql("UPDATE penjualanproduk SET flag=1 WHERE idx=1 AND flag=0"), 0u);
+  // Rows that already hold the new value matched but did not change.
+  EXPECT_EQ(db.ExecSql("UPDATE penjualanproduk SET flag=1"), 0u);
+  EXPECT_EQ(db.ExecSql("UPDATE penjualanproduk SET flag=2"), 2u);
+  EXPECT_EQ(db.ExecSql("INSERT INTO logtrxsms VALUES (\"\",\"2026-01-05\",\"10:00:00\",\"M1\","
+                       "\"0812\",\"x\",1)"),
+            1u);
+}
+
 TEST_F(DatabaseTest, StatementLogKeepsEveryTextInOrder) {
   db.StartStatementLog();
   db.OpenSql("SELECT 1");
@@ -134,6 +148,181 @@ TEST(DatabaseConnectTest, FailureCarriesTheLibraryText) {
   }
   EXPECT_FALSE(db.Connected());
   EXPECT_THROW(db.OpenSql("SELECT 1"), DatabaseError);
+}
+
+// The module's connection as a user of its own, so that the server can refuse it for a while
+// (a locked account) as a server that is down would, while the test's own connection goes on.
+class LostConnectionTest : public ::testing::Test {
+ protected:
+  LostConnectionTest() : user_("lc_" + t.Name()) {
+    t.Run("CREATE USER '" + user_ +
+          "'@'localhost' IDENTIFIED BY 'pw';"
+          "GRANT ALL ON " +
+          t.Name() + ".* TO '" + user_ + "'@'localhost';");
+    ConnectionSettings settings = t.Settings();
+    settings.user = user_;
+    settings.password = "pw";
+    db.Connect(settings);
+    db.KeepConnection(clock, [this](ConnectionEvent event, const std::string& detail) {
+      std::lock_guard lock(events_mutex);
+      events.push_back((event == ConnectionEvent::Lost ? "lost: " : "back: ") + detail);
+    });
+  }
+  ~LostConnectionTest() override { t.Run("DROP USER '" + user_ + "'@'localhost';"); }
+
+  // Ends the module's connection from the server's side, as a restart or a network drop
+  // would, and waits until the server has let it go.
+  void DropConnection() {
+    const std::string id = db.OpenSql("SELECT CONNECTION_ID()").Text(0);
+    t.Run("KILL " + id + ";");
+    for (int wait = 0; wait < 200; ++wait) {
+      if (t.Value("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID=" + id) == "0") {
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FAIL() << "connection " << id << " still there";
+  }
+  void LockAccount(bool locked) {
+    t.Run("ALTER USER '" + user_ + "'@'localhost' ACCOUNT " + (locked ? "LOCK;" : "UNLOCK;"));
+  }
+  std::vector<std::string> Events() {
+    std::lock_guard lock(events_mutex);
+    return events;
+  }
+
+  TestDatabase t;
+  Database db;
+  VirtualClock clock;
+  std::mutex events_mutex;
+  std::vector<std::string> events;
+
+ private:
+  std::string user_;
+};
+
+TEST_F(LostConnectionTest, LostConnectionIsToldApartFromAFailingStatement) {
+  try {
+    db.OpenSql("SELECT nosuch FROM modulaktif");
+    FAIL() << "no error";
+  } catch (const ConnectionLost&) {
+    FAIL() << "a failing statement taken for a lost connection";
+  } catch (const DatabaseError&) {
+  }
+  DropConnection();
+  // A thread that does not wait for the connection hears of the loss at once, and does not
+  // reconnect: the statement may have been applied before the drop, the next one never left.
+  try {
+    db.ExecSql("UPDATE modulaktif SET statrun=1");
+    FAIL() << "no error";
+  } catch (const ConnectionLost& lost) {
+    EXPECT_EQ(lost.fate(), ConnectionLost::Fate::MaybeApplied) << lost.what();
+  }
+  try {
+    db.OpenSql("SELECT 1");
+    FAIL() << "no error";
+  } catch (const ConnectionLost& lost) {
+    EXPECT_EQ(lost.fate(), ConnectionLost::Fate::NotSent) << lost.what();
+  }
+  EXPECT_FALSE(db.Connected());
+  ASSERT_EQ(Events().size(), 1u);
+  EXPECT_EQ(Events()[0].rfind("lost: ", 0), 0u) << Events()[0];
+}
+
+TEST_F(LostConnectionTest, WaitingThreadReconnectsWithTheSessionSettingsAndRepeats) {
+  int pauses = 0;
+  ConnectionWait wait(db, [&] {
+    ++pauses;
+    clock.SleepMs(500);
+    return true;
+  });
+  const std::string before = db.OpenSql("SELECT CONNECTION_ID()").Text(0);
+  DropConnection();
+  db.ExecSql("INSERT INTO modulaktif (namamodul, lokasifile) VALUES (\"M1\",\"caf\xe9\")");
+  Rows session = db.OpenSql("SELECT @@SESSION.sql_mode, @@character_set_client, CONNECTION_ID()");
+  EXPECT_EQ(session.Text(0), "NO_ENGINE_SUBSTITUTION");
+  EXPECT_EQ(session.Text(1), "latin1");
+  EXPECT_NE(session.Text(2), before);
+  EXPECT_EQ(t.Value("SELECT HEX(lokasifile) FROM modulaktif"), "636166E9");
+  // Lost during the INSERT, back at the first attempt: one pause, no waiting.
+  EXPECT_EQ(pauses, 1);
+  EXPECT_EQ(Events().size(), 2u);
+  EXPECT_EQ(Events().back(), "back: 0 s");
+}
+
+TEST_F(LostConnectionTest, AttemptsPauseOneSecondDoublingToThirty) {
+  const int64_t start = clock.MonotonicMs();
+  bool locked = true;
+  ConnectionWait wait(db, [&] {
+    clock.SleepMs(500);
+    // The server comes back 64 s after the loss.
+    if (locked && clock.MonotonicMs() - start >= 64'000) {
+      LockAccount(false);
+      locked = false;
+    }
+    return true;
+  });
+  LockAccount(true);
+  DropConnection();
+  EXPECT_EQ(db.OpenSql("SELECT 7").Text(0), "7");
+  // The first attempt follows the first pause (0.5 s); attempts 1, 2, 4, 8, 16 and 30 s apart
+  // fail until 61.5 s, and the one at 91.5 s is the first after the return (doubling on past
+  // 30 s would have waited until 127.5 s).
+  EXPECT_EQ(Events().back(), "back: 91 s");
+  EXPECT_EQ(clock.MonotonicMs() - start, 91'500);
+}
+
+TEST_F(LostConnectionTest, GivingUpOrRaisingEndsTheWait) {
+  int pauses = 0;
+  bool keep_waiting = true;
+  ConnectionWait wait(db, [&] {
+    ++pauses;
+    clock.SleepMs(500);
+    return keep_waiting;
+  });
+  LockAccount(true);
+  DropConnection();
+  // A statement whose repetition could mislead raises at once, waiting thread or not.
+  EXPECT_THROW(db.ExecSql("UPDATE modulaktif SET statrun=1", IfConnectionLost::Raise),
+               ConnectionLost);
+  EXPECT_EQ(pauses, 0);
+  keep_waiting = false;
+  EXPECT_THROW(db.OpenSql("SELECT 1"), ConnectionLost);
+  EXPECT_FALSE(db.WaitForConnection());
+  EXPECT_EQ(pauses, 2);
+  LockAccount(false);
+  keep_waiting = true;
+  EXPECT_TRUE(db.WaitForConnection());
+  EXPECT_TRUE(db.Connected());
+}
+
+TEST_F(LostConnectionTest, OnlyTheWaitingThreadReconnects) {
+  LockAccount(true);
+  DropConnection();
+  LockAccount(false);
+  auto other_thread_statement = [this] {
+    bool lost = false;
+    std::thread other([&] {
+      try {
+        db.OpenSql("SELECT 1");
+      } catch (const ConnectionLost&) {
+        lost = true;
+      }
+    });
+    other.join();
+    return lost;
+  };
+  // The server is back, but a thread without a wait (the supervision tick) fails at once
+  // rather than being held up by reconnecting.
+  EXPECT_TRUE(other_thread_statement());
+  {
+    ConnectionWait wait(db, [&] {
+      clock.SleepMs(500);
+      return true;
+    });
+    EXPECT_TRUE(db.WaitForConnection());
+  }
+  EXPECT_FALSE(other_thread_statement());
 }
 
 }  // namespace
