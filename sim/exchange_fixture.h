@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -15,32 +14,15 @@
 
 #include "core/clock.h"
 #include "core/form.h"
+#include "engine/stk_menu.h"
 #include "modem/exchange.h"
 #include "sim/sim_port.h"
 
 namespace tovalink::sim {
 
-// How the module finds an item: the reply split at every "+STGI:", the first piece holding
-// the name (upper-cased), its text before the first "," trimmed.
+// How the module finds an item in a toolkit menu.
 inline std::string ItemNumber(const std::string& reply, const std::string& name) {
-  auto upper = [](std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-  };
-  size_t at = 0;
-  for (;;) {
-    const size_t next = reply.find("+STGI:", at + 1);
-    const std::string piece = reply.substr(at, next == std::string::npos ? next : next - at);
-    const std::string body = piece.rfind("+STGI:", 0) == 0 ? piece.substr(6) : piece;
-    if (upper(body).find(upper(name)) != std::string::npos) {
-      std::string field = body.substr(0, body.find(','));
-      while (!field.empty() && static_cast<unsigned char>(field.front()) <= ' ') field.erase(0, 1);
-      while (!field.empty() && static_cast<unsigned char>(field.back()) <= ' ') field.pop_back();
-      return field;
-    }
-    if (next == std::string::npos) return {};
-    at = next;
-  }
+  return FindStkItem(reply, name);
 }
 
 // An example scenario of schema/, as text.
