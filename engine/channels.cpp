@@ -22,7 +22,7 @@ struct ProviderChannel {
 // Provider types are compared exactly (letter case matters); every other text is the id of a
 // host server.
 constexpr ProviderChannel kProviderChannels[] = {
-    {"DOMPET", nullptr},
+    {"DOMPET", MakeDompetChannel},
     {"MKIOS", nullptr},
     {"MTRONIK", nullptr},
 };

@@ -53,13 +53,17 @@ ReplyReading ReadReplies(Module& module, const std::vector<ReceivedMessage>& mes
   return reading;
 }
 
-void WaitForNewMessage(Module& module) {
+int WaitingTime(const Module& module) {
   int waiting = 0;
   if (!ReadWholeNumber(module.form.etunggu, waiting)) {
     throw std::runtime_error("waktutunggu \"" + module.form.etunggu + "\" is not a whole number");
   }
+  return waiting;
+}
+
+void WaitForNewMessage(Module& module) {
   std::string ignored;
-  module.exchange.SendAT("AT+CMGF=0\r", waiting, "CMT", "ERROR", ignored);
+  module.exchange.SendAT("AT+CMGF=0\r", WaitingTime(module), "CMT", "ERROR", ignored);
 }
 
 std::string ListMessages(Module& module) {
@@ -69,9 +73,16 @@ std::string ListMessages(Module& module) {
 }
 
 ReplyReading CollectReplies(Module& module, const ReplyOptions& options) {
-  WaitForNewMessage(module);
+  if (options.wait == NewMessageWait::Wait) WaitForNewMessage(module);
   const std::string listing = ListMessages(module);
-  ReplyReading reading = ReadReplies(module, ReadInbox(listing, module.clock), options);
+  std::vector<ReceivedMessage> messages;
+  try {
+    messages = ReadInbox(listing, module.clock);
+  } catch (const std::exception&) {
+    if (options.listing_failure == ListingFailure::Raise) throw;
+    module.form.SetStatusPanel(0, "ERROR BACA SMS");
+  }
+  ReplyReading reading = ReadReplies(module, messages, options);
   reading.listing = listing;
   return reading;
 }

@@ -37,6 +37,14 @@ enum class ParsingDisplay { Hidden, Shown };
 // status-bar panel and go on to settle and delete the message (the wallet's reading).
 enum class LogFailure { Raise, ShowAndGoOn };
 
+// Whether CollectReplies first waits for the modem's new-message indication, or lists the
+// store at once (a dial has just waited for it).
+enum class NewMessageWait { Wait, Skip };
+
+// What a listing that cannot be read does: reach the caller, or show "ERROR BACA SMS" in the
+// first status-bar panel and count as a listing without messages (the wallet's reading).
+enum class ListingFailure { Raise, ShowAndGoOn };
+
 struct ReplyOptions {
   std::string destination = kNoSaleInHand;  // the sale in hand's number, for SettleReply
   int expected_count = 1;                   // the count the sale in hand must have
@@ -45,6 +53,8 @@ struct ReplyOptions {
   ParsingDisplay parsing = ParsingDisplay::Hidden;
   LogFailure log_failure = LogFailure::Raise;
   int delete_timeout_seconds = 1;  // of "AT+CMGD="
+  NewMessageWait wait = NewMessageWait::Wait;            // CollectReplies only
+  ListingFailure listing_failure = ListingFailure::Raise;  // CollectReplies only
 };
 
 struct ReplyReading {
@@ -60,6 +70,10 @@ struct ReplyReading {
 ReplyReading ReadReplies(Module& module, const std::vector<ReceivedMessage>& messages,
                          const ReplyOptions& options);
 
+// The module's waiting time (`etunggu`) in whole seconds: the timeout of every wait for an
+// operator's answer. Raises std::runtime_error when it is not a whole number.
+int WaitingTime(const Module& module);
+
 // "AT+CMGF=0\r" with the module's waiting time (`etunggu`, whole seconds) as timeout: returns
 // as soon as the modem announces a new message ("CMT") or when the time is up. Raises
 // std::runtime_error when the waiting time is not a whole number.
@@ -68,7 +82,8 @@ void WaitForNewMessage(Module& module);
 // "AT+CMGL=4\r" (10 s): the listing of every stored message.
 std::string ListMessages(Module& module);
 
-// The usual round after a request: WaitForNewMessage, ListMessages, ReadInbox, ReadReplies.
+// The usual round after a request: WaitForNewMessage (unless options.wait says Skip),
+// ListMessages, ReadInbox, ReadReplies.
 ReplyReading CollectReplies(Module& module, const ReplyOptions& options);
 
 }  // namespace tovalink

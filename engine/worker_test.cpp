@@ -23,7 +23,7 @@ TEST(WorkerUnitTest, ProductPrefix) {
 
 TEST(WorkerUnitTest, ChannelsBuiltIn) {
   EXPECT_NE(MakeChannel("HOSTA"), nullptr);
-  EXPECT_EQ(MakeChannel("DOMPET"), nullptr);
+  EXPECT_NE(MakeChannel("DOMPET"), nullptr);
   EXPECT_EQ(MakeChannel("MKIOS"), nullptr);
   EXPECT_EQ(MakeChannel("MTRONIK"), nullptr);
   EXPECT_NE(MakeChannel("mtronik"), nullptr);  // letter case matters: a host server's id
