@@ -231,6 +231,18 @@ class DompetChannel : public Channel {
   void RunSale(Module& module, const Sale& sale) override { WalletSale(module, sale).Run(); }
 
   void RequestBalance(Module& module, const HostBalance&) override { AskWalletBalance(module); }
+
+  // Until the SIM menu walk is built in, a module that would sell through it is ended before
+  // it takes a sale, so that no sale is left taken without an outcome.
+  bool AtWorkerStart(Module& module) override {
+    const std::string& method = module.form.cmethod;
+    if (method == "DIAL101" || method == "DIALXLTUNAI" || method == "DIAL151" ||
+        module.modem.family == ModemFamily::Siemens) {
+      return true;
+    }
+    module.abort_module("Menu TRANSF PULSA belum didukung modul ini", module.port);
+    return false;
+  }
 };
 
 }  // namespace
