@@ -18,8 +18,8 @@ TEST(DompetCodeTest, PinPromptWordings) {
     size_t position;
   };
   for (const Case& c : {Case{"Silakan masukkan PIN", 14}, Case{"Masukan PIN", 5},
-                        Case{"\r\n+CUSD: 1,\"MASUKKAN pin Anda\",15\r\n", 18},
-                        Case{"Ketik PIN", 0}, Case{"masukkanPIN", 0}, Case{"", 0}}) {
+                        Case{"\r\n+CUSD: 1,\"MASUKKAN pin Anda\",15\r\n", 18}, Case{"Ketik PIN", 0},
+                        Case{"masukkanPIN", 0}, Case{"", 0}}) {
     EXPECT_EQ(PinPromptPosition(c.reply), c.position) << c.reply;
   }
 }
@@ -28,16 +28,18 @@ class DompetTest : public ModuleFixture {
  protected:
   DompetTest() {
     form.ctipeprov = "DOMPET";
-    t.Run("INSERT INTO penjualanproduk (modem, idproduk, barcode, tanggal, jumlah, flag) VALUES"
-          " ('M1', 'D5', '0812', '2026-03-02', 1, 1);");
+    t.Run(
+        "INSERT INTO penjualanproduk (modem, idproduk, barcode, tanggal, jumlah, flag) VALUES"
+        " ('M1', 'D5', '0812', '2026-03-02', 1, 1);");
   }
 
   // A rule that settles the wallet's success texts, and one for its failures.
   void Rules(const std::string& awalmsisdn = "ke ") {
-    t.Run("INSERT INTO settinggetsn (idproduk, tipepesan, awalmsisdn, awalsn, akhirsn,"
-          " pesanproduk, pesansuksesgagal) VALUES ('D5', 'SUKSES', '" + awalmsisdn +
-          "', 'SN ', '.', 'Transfer pulsa', 'BERHASIL'), ('D5', 'GAGAL', '" + awalmsisdn +
-          "', '', '', 'ke', 'gagal');");
+    t.Run(
+        "INSERT INTO settinggetsn (idproduk, tipepesan, awalmsisdn, awalsn, akhirsn,"
+        " pesanproduk, pesansuksesgagal) VALUES ('D5', 'SUKSES', '" +
+        awalmsisdn + "', 'SN ', '.', 'Transfer pulsa', 'BERHASIL'), ('D5', 'GAGAL', '" +
+        awalmsisdn + "', '', '', 'ke', 'gagal');");
   }
 
   void Run(const std::string& method, const std::string& nominal = "5") {
@@ -143,10 +145,11 @@ TEST_F(DompetTest, XlTunaiDialReplyIsShownLoggedWithoutQuotesAndSettled) {
   const std::string reply = "\r\n+CUSD: 0,\"Transfer pulsa 'XL' BERHASIL SN 77.\",15\r\nPIN";
   port.On("ATD", reply);
   Run("DIALXLTUNAI", "25000");
-  EXPECT_EQ(Commands(), (std::vector<std::string>{"ATD*123*120*2*2*0812*1*1*1234*1#\r",
-                                                  "AT+CMGL=4\r"}));
-  EXPECT_EQ(t.Dump("SELECT pengirim, pesan FROM logtrxsms"),
-            "*123*120*2*2*0812*1*1*1234*1#|\r\n+CUSD: 0,Transfer pulsa XL BERHASIL SN 77.,15\r\nPIN");
+  EXPECT_EQ(Commands(),
+            (std::vector<std::string>{"ATD*123*120*2*2*0812*1*1*1234*1#\r", "AT+CMGL=4\r"}));
+  EXPECT_EQ(
+      t.Dump("SELECT pengirim, pesan FROM logtrxsms"),
+      "*123*120*2*2*0812*1*1*1234*1#|\r\n+CUSD: 0,Transfer pulsa XL BERHASIL SN 77.,15\r\nPIN");
   EXPECT_EQ(t.Dump("SELECT status, sn FROM penjualanproduk"), "SUKSES|77");
   // A success asks for no balance and empties the balance box.
   EXPECT_TRUE(SubmittedTexts().empty());
@@ -186,8 +189,8 @@ class Dial151Test : public DompetTest {
 TEST_F(Dial151Test, PinPromptIsAnsweredAndTheAnswerSettlesTheSale) {
   port.On("AT+CUSD=1,*151", kPrompt);
   Run("DIAL151");
-  EXPECT_EQ(Commands(), (std::vector<std::string>{kCode, "AT+CUSD=1,1234\r", "AT+CUSD=2\r",
-                                                  "AT+CMGL=4\r"}));
+  EXPECT_EQ(Commands(),
+            (std::vector<std::string>{kCode, "AT+CUSD=1,1234\r", "AT+CUSD=2\r", "AT+CMGL=4\r"}));
   const std::string text =
       "ke 0812:  +CUSD: 0,Transfer pulsa ke 0812 BERHASIL. SN 555. Sisa C: x y,15  ";
   EXPECT_EQ(t.Dump("SELECT pengirim, pesan FROM logtrxsms"), "*151*1*1*3*2*0812*1#|" + text);
@@ -231,9 +234,8 @@ TEST_F(Dial151Test, PromptOnTheSecondTryClosesAwaitingTheColon) {
   const int64_t start = clock.NowMs();
   Run("DIAL151");
   EXPECT_EQ(Commands(),
-            (std::vector<std::string>{kCode, "AT+CUSD=2\r", "AT+CFUN=1;\r", "ATE0\r",
-                                      "AT+CUSD=1\r", kCode, "AT+CUSD=1,1234\r", "AT+CUSD=2\r",
-                                      "AT+CMGL=4\r"}));
+            (std::vector<std::string>{kCode, "AT+CUSD=2\r", "AT+CFUN=1;\r", "ATE0\r", "AT+CUSD=1\r",
+                                      kCode, "AT+CUSD=1,1234\r", "AT+CUSD=2\r", "AT+CMGL=4\r"}));
   EXPECT_GE(clock.NowMs() - start, 2 * 2000);
   EXPECT_EQ(t.Dump("SELECT status, sn FROM penjualanproduk"), "SUKSES|555");
 }
@@ -253,11 +255,10 @@ TEST_F(DompetTest, KeypadMacroPressesEveryPieceThenWaitsForTheReply) {
   UseModem("SIEMENS");
   t.Run("INSERT INTO macroeditorc55 VALUES ('D5', '*858#~~hptujuan~nominal~pin');");
   Run("TRANSFER", "5");
-  EXPECT_EQ(Commands(),
-            (std::vector<std::string>{"AT+CKPD=\"*858#\";\r", "AT+CKPD=\"\";\r",
-                                      "AT+CKPD=\"0812\";\r", "AT+CKPD=\"5\";\r",
-                                      "AT+CKPD=\"1234\";\r", "AT+CMGF=0\r", "AT+CMGL=4\r",
-                                      "AT+CMGS=17\r", "AT+CMGF=0\r", "AT+CMGL=4\r"}));
+  EXPECT_EQ(Commands(), (std::vector<std::string>{
+                            "AT+CKPD=\"*858#\";\r", "AT+CKPD=\"\";\r", "AT+CKPD=\"0812\";\r",
+                            "AT+CKPD=\"5\";\r", "AT+CKPD=\"1234\";\r", "AT+CMGF=0\r", "AT+CMGL=4\r",
+                            "AT+CMGS=17\r", "AT+CMGF=0\r", "AT+CMGL=4\r"}));
   EXPECT_EQ(t.Dump("SELECT status, respond FROM penjualanproduk"), "PENDING|");
 }
 
@@ -277,8 +278,9 @@ TEST_F(DompetTest, RepliesAreSettledEvenWhenTheirLogFails) {
 
 TEST_F(DompetTest, FirstSettlingReplyDecidesAndAFailureAsksTheBalance) {
   Rules();
-  t.Run("INSERT INTO penjualanproduk (modem, idproduk, barcode, tanggal, jumlah, status) VALUES"
-        " ('M2', 'D5', '0899', '2026-03-02', 1, 'PENDING');");
+  t.Run(
+      "INSERT INTO penjualanproduk (modem, idproduk, barcode, tanggal, jumlah, status) VALUES"
+      " ('M2', 'D5', '0899', '2026-03-02', 1, 'PENDING');");
   port.On("AT+CMGL=4", ScriptedPort::Answer{MessageListing({{"461", "Saldo Rp 1"}})});
   port.On("AT+CMGL=4", ScriptedPort::Answer{
                            MessageListing({{"6281299", "Transfer pulsa ke 0899 BERHASIL. SN 1."},

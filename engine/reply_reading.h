@@ -53,7 +53,7 @@ struct ReplyOptions {
   ParsingDisplay parsing = ParsingDisplay::Hidden;
   LogFailure log_failure = LogFailure::Raise;
   int delete_timeout_seconds = 1;  // of "AT+CMGD="
-  NewMessageWait wait = NewMessageWait::Wait;            // CollectReplies only
+  NewMessageWait wait = NewMessageWait::Wait;              // CollectReplies only
   ListingFailure listing_failure = ListingFailure::Raise;  // CollectReplies only
 };
 
