@@ -4,6 +4,7 @@
 
 #include "app/settings_report.h"
 #include "app/startup.h"
+#include "app/status.h"
 #include "core/clock.h"
 #include "core/form.h"
 #include "settle/explain.h"
@@ -43,6 +44,8 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
       options.text = arguments[1];
       if (arguments.size() == 3) options.destination = arguments[2];
     }
+  } else if (first == "--status") {
+    if (expect(1, 1)) options.kind = OptionKind::Status;
   } else if (first.rfind("--", 0) == 0) {
     options.kind = OptionKind::Invalid;
     options.error = "unknown option " + first;
@@ -56,7 +59,8 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
 void PrintUsage(std::ostream& out, const std::string& program) {
   out << "usage: " << program << " START_ARGUMENT\n"
       << "       " << program << " --settings START_ARGUMENT | --mask TEXT |\n"
-      << "       " << program << " --explain-reply TEXT [DESTINATION] | --help | --version\n"
+      << "       " << program << " --explain-reply TEXT [DESTINATION] | --status | --help |\n"
+      << "       " << program << " --version\n"
       << "\n"
       << "START_ARGUMENT is \"#\"-joined key=value pieces with the keys namamodul, comm,\n"
       << "baudrate, handshake, tipemodem, caradial, metodetrx and pin, for example\n"
@@ -64,8 +68,13 @@ void PrintUsage(std::ostream& out, const std::string& program) {
       << "Three or more pieces load the module's stored settings and start it at once.\n"
       << "\n"
       << "  --settings ARG         run start-up, print the settings it loads, and exit\n"
-      << "  --mask TEXT            print TEXT masked for a dbsetting.txt line (dbname, user, pass)\n"
-      << "  --explain-reply TEXT   show how a reply would settle today's open sales, write nothing\n"
+      << "  --mask TEXT            print TEXT masked for a dbsetting.txt line (dbname, user, "
+         "pass)\n"
+      << "  --explain-reply TEXT   show how a reply would settle today's open sales, write "
+         "nothing\n"
+      << "  --status               every module's heartbeat, last error and today's sales; exits "
+         "0\n"
+      << "                         when every module with autorun 1 is alive, 1 otherwise\n"
       << "\n"
       << "The database is named by dbsetting.txt in the program's folder:\n"
       << "  ipserver=HOST, dbname=MASKED, user=MASKED, pass=MASKED\n"
@@ -115,6 +124,24 @@ int RunToolOption(const Options& options, const std::string& program, std::ostre
         return 1;
       }
       return 0;
+    }
+    case OptionKind::Status: {
+      Form form;
+      Database db;
+      const StartupOutcome outcome = RunStartup(form, db, ProgramFolder(), "");
+      for (const std::string& message : form.Messages()) err << message << "\n";
+      if (outcome == StartupOutcome::NoSettingsFile || outcome == StartupOutcome::QueryFailed) {
+        return 1;
+      }
+      RealClock clock;
+      try {
+        const OutletStatus status = ReadOutletStatus(db, clock);
+        PrintOutletStatus(status, out);
+        return StatusExitCode(status);
+      } catch (const std::exception& error) {
+        err << program << ": " << error.what() << "\n";
+        return 1;
+      }
     }
     case OptionKind::Invalid:
       err << program << ": " << options.error << "\n";

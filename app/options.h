@@ -8,7 +8,7 @@
 
 namespace tovalink {
 
-enum class OptionKind { Run, Help, Version, Mask, Settings, ExplainReply, Invalid };
+enum class OptionKind { Run, Help, Version, Mask, Settings, ExplainReply, Status, Invalid };
 
 struct Options {
   OptionKind kind = OptionKind::Run;
@@ -21,7 +21,7 @@ struct Options {
 Options ParseOptions(const std::vector<std::string>& arguments);
 void PrintUsage(std::ostream& out, const std::string& program);
 
-// Runs the options that need no module (help, version, mask, settings, explain-reply) and
+// Runs the options that need no module (help, version, mask, settings, explain-reply, status) and
 // returns the exit status; Run is the caller's.
 int RunToolOption(const Options& options, const std::string& program, std::ostream& out,
                   std::ostream& err);

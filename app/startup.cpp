@@ -1,7 +1,10 @@
 #include "app/startup.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -87,6 +90,8 @@ StartupOutcome RunStartup(Form& form, Database& db, const std::string& program_f
     form.ShowMessage("File dbsetting.txt tidak ada");
     return StartupOutcome::NoSettingsFile;
   }
+  const std::string exposure = SettingsFileExposure(program_folder + "/" + kSettingsFileName);
+  if (!exposure.empty()) form.ShowMessage(exposure);
   const ConnectionSettings settings = ParseSettingsFile(text);
   try {
     db.Connect(settings);
@@ -135,6 +140,22 @@ StartupOutcome RunStartup(Form& form, Database& db, const std::string& program_f
     return StartupOutcome::StartModule;
   }
   return StartupOutcome::Idle;
+}
+
+std::string SettingsFileExposure(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved) == nullptr) return "";
+  const std::string file = resolved;
+  struct stat info {};
+  if (stat(file.c_str(), &info) != 0 || (info.st_mode & (S_IROTH | S_IWOTH)) == 0) return "";
+  // Others reach the file only through folders they may enter.
+  for (size_t slash = file.rfind('/'); slash != std::string::npos && slash > 0;
+       slash = file.rfind('/', slash - 1)) {
+    if (stat(file.substr(0, slash).c_str(), &info) != 0 || (info.st_mode & S_IXOTH) == 0) {
+      return "";
+    }
+  }
+  return "Peringatan: dbsetting.txt dapat dibaca pengguna lain, jalankan: chmod o-rwx " + file;
 }
 
 std::string ProgramFolder() {

@@ -40,6 +40,11 @@ enum class StartupOutcome {
 StartupOutcome RunStartup(Form& form, Database& db, const std::string& program_folder,
                           const std::string& start_argument);
 
+// The warning for a dbsetting.txt that users other than its owner and group may read or
+// change (its masking is not encryption), or "" when they cannot reach it: the file's own
+// permissions and the folders on its way are looked at, a link followed to the file itself.
+std::string SettingsFileExposure(const std::string& path);
+
 // The folder of the running program (not the current folder).
 std::string ProgramFolder();
 

@@ -57,6 +57,10 @@ class StartupTest : public ::testing::Test {
     std::ofstream file(folder_ / kSettingsFileName, std::ios::binary);
     file << "ipserver=localhost\r\ndbname=" << MaskSetting(database)
          << "\r\nuser=" << MaskSetting("root") << "\r\npass=\r\n";
+    file.close();
+    std::filesystem::permissions(
+        folder_ / kSettingsFileName,
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
 
   TestDatabase t;
@@ -116,6 +120,41 @@ TEST_F(StartupTest, MissingFileAndUnreachableDatabase) {
   EXPECT_EQ(other.Messages()[0], "Tidak Konek ke Database , cek init.ini");
   EXPECT_FALSE(other.Messages()[1].empty());  // the library's own text
   EXPECT_EQ(other.csumber, "");
+}
+
+TEST_F(StartupTest, WarnsOfASettingsFileThatOthersMayRead) {
+  using std::filesystem::perms;
+  WriteSettings(t.Name());
+  const std::filesystem::path file = folder_ / kSettingsFileName;
+  const std::string warning =
+      "Peringatan: dbsetting.txt dapat dibaca pengguna lain, jalankan: chmod o-rwx " +
+      std::filesystem::canonical(file).string();
+  std::filesystem::permissions(folder_, perms::owner_all | perms::group_read | perms::group_exec |
+                                            perms::others_read | perms::others_exec);
+  struct Case {
+    perms mode;
+    const char* why;
+    bool warned;
+  };
+  for (const Case& c : {Case{perms::owner_read | perms::owner_write, "owner only", false},
+                        Case{perms::owner_read | perms::group_read, "owner and group", false},
+                        Case{perms::owner_read | perms::others_read, "others read", true},
+                        Case{perms::owner_read | perms::others_write, "others write", true}}) {
+    std::filesystem::permissions(file, c.mode);
+    EXPECT_EQ(SettingsFileExposure(file.string()), c.warned ? warning : "") << c.why;
+  }
+
+  // Read through a link beside the program, as an installed module reads it.
+  const std::filesystem::path program_folder = folder_ / "program";
+  std::filesystem::create_directory(program_folder);
+  std::filesystem::create_symlink(file, program_folder / kSettingsFileName);
+  std::filesystem::permissions(file, perms::owner_read | perms::others_read);
+  EXPECT_EQ(RunStartup(form, db, program_folder.string(), ""), StartupOutcome::Idle);
+  EXPECT_EQ(form.Messages(), std::vector<std::string>{warning});
+
+  // A folder that others may not enter keeps the file from them.
+  std::filesystem::permissions(folder_, perms::owner_all);
+  EXPECT_EQ(SettingsFileExposure(file.string()), "");
 }
 
 }  // namespace

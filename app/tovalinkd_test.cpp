@@ -44,6 +44,36 @@ TEST_F(TovalinkdTest, MissingSettingsFileFails) {
   EXPECT_EQ(result.out.substr(0, result.out.find('\n')), "message=File dbsetting.txt tidak ada");
 }
 
+TEST_F(TovalinkdTest, StatusIsAMonitoringCheckThatWritesNothing) {
+  TestDatabase t;
+  // The heartbeat as a running module writes it, from this machine's clock.
+  t.Run(
+      "INSERT INTO modulaktif (namamodul, comm, waktu, statrun, autorun, lokasifile) VALUES"
+      " ('M1', '4', DATE_FORMAT(NOW(), '%H:%i:%s'), 1, 1, ''),"
+      " ('M2', '5', '', 0, 2, 'Error Access com 5');");
+  WriteSettingsFile(folder_.path(), t.Name());
+  const std::string before = t.Dump("SELECT * FROM modulaktif");
+
+  ProgramResult fine = Run({"--status"});
+  EXPECT_EQ(fine.status, 0) << fine.out << fine.err;
+  EXPECT_NE(fine.out.find("\nM2 ended on an error: Error Access com 5\n"), std::string::npos)
+      << fine.out;
+
+  t.Run("UPDATE modulaktif SET autorun=1 WHERE namamodul='M2'");
+  ProgramResult down = Run({"--status"});
+  EXPECT_EQ(down.status, 1);
+  EXPECT_NE(down.out.find("\nNOT OK: autorun 1 but not alive: M2 (stopped)\n"), std::string::npos)
+      << down.out;
+  t.Run("UPDATE modulaktif SET autorun=2 WHERE namamodul='M2'");
+  EXPECT_EQ(t.Dump("SELECT * FROM modulaktif"), before);
+
+  WriteSettingsFile(folder_.path(), "no_such_database");
+  ProgramResult unreachable = Run({"--status"});
+  EXPECT_EQ(unreachable.status, 1);
+  EXPECT_EQ(unreachable.err.substr(0, unreachable.err.find('\n')),
+            "Tidak Konek ke Database , cek init.ini");
+}
+
 TEST_F(TovalinkdTest, MaskHelpAndBadOptions) {
   ProgramResult mask = Run({"--mask", "outlet"});
   EXPECT_EQ(mask.status, 0);

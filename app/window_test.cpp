@@ -80,6 +80,11 @@ class WindowTest : public ::testing::Test {
     std::ofstream file(folder_ / kSettingsFileName, std::ios::binary);
     file << "ipserver=localhost\r\ndbname=" << MaskSetting(t.Name())
          << "\r\nuser=" << MaskSetting("root") << "\r\npass=\r\n";
+    file.close();
+    // Protected as it should be, so that start-up has no warning to show.
+    std::filesystem::permissions(
+        folder_ / kSettingsFileName,
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
   void TearDown() override {
     window_.reset();
