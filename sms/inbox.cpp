@@ -32,10 +32,16 @@ long PartValue(const std::vector<int>& values) {
   return std::stol(std::to_string(values.at(0)) + ZeroPad(values.at(1), 2));
 }
 
-// The header values that name the message (reference, total and the header's fixed octets).
-std::string GroupKey(const std::vector<int>& values) {
-  std::string key;
-  for (size_t k = 2; k < values.size(); ++k) key += std::to_string(values[k]);
+// What names the message a part belongs to: its sender and the header values after the
+// first two (reference, total and the header's fixed octets). The reference is only the
+// sender's own, so two senders may use the same one; and the values are kept apart by a
+// separator, since run together the digits of different values can read alike (2 and 40,
+// 24 and 0). Either way two messages' parts would be mixed into one text.
+std::string GroupKey(const Entry& entry) {
+  std::string key = entry.message.sender;
+  for (size_t k = 2; k < entry.header_values.size(); ++k) {
+    key += "," + std::to_string(entry.header_values[k]);
+  }
   return key;
 }
 
@@ -77,7 +83,7 @@ void JoinParts(std::vector<Entry>& entries, bool& incomplete, Clock& clock) {
     Entry& base = entries[i];
     if (IsOperatorNotice(base.message.sender) || base.header_count <= 2) continue;
     const long step = base.header_values.back() == 5 ? 32 : 64;
-    const std::string key = GroupKey(base.header_values);
+    const std::string key = GroupKey(base);
     const long slot = SlotOf(base.header_values, step);
     if (slot < 0 || slot >= kSlotCount) {
       // A part numbered beyond what the slot table holds cannot be put in order; it is kept
@@ -95,7 +101,7 @@ void JoinParts(std::vector<Entry>& entries, bool& incomplete, Clock& clock) {
       incomplete = false;
       Entry& later = entries[j];
       if (later.header_count < 2) continue;
-      if (GroupKey(later.header_values) != key) continue;
+      if (GroupKey(later) != key) continue;
       const long later_slot = SlotOf(later.header_values, step);
       if (later_slot < 0 || later_slot >= kSlotCount) {
         // As above: kept as its own message.

@@ -151,6 +151,33 @@ TEST_F(InboxTest, PartsOfAnotherMessageNeverFillAGap) {
   EXPECT_EQ(messages[15].text, "ABCDEFGHIJKLMO");
 }
 
+TEST_F(InboxTest, PartsJoinOnlyWithTheirOwnMessage) {
+  // Two senders that happen to use the same reference.
+  const std::vector<std::string> first = Parts("+6281111111", "Part one. Part two.", 9, 10);
+  const std::vector<std::string> second = Parts("+6282222222", "Else one. Else two.", 9, 10);
+  EXPECT_EQ(Texts(ReadInbox(Listing({{1, first[0]}, {2, second[0]}, {3, first[1]},
+                                     {4, second[1]}}),
+                            clock_)),
+            "1|081111111|Part one. Part two.\n"
+            "2|082222222|Else one. Else two.\n"
+            "3|081111111|\n"
+            "4|082222222|\n");
+
+  // Header values whose digits read alike when run together: reference 37 of eight parts
+  // gives 2 and 40, reference 128 of nine parts 24 and 0, each followed by 12, 0, 5.
+  std::vector<Listed> listed;
+  for (const std::string& pdu : Parts("+6281111111", "abcdefgh", 37, 1)) {
+    listed.push_back({static_cast<int>(listed.size()) + 1, pdu});
+  }
+  for (const std::string& pdu : Parts("+6281111111", "ABCDEFGHI", 128, 1)) {
+    listed.push_back({static_cast<int>(listed.size()) + 1, pdu});
+  }
+  const std::vector<ReceivedMessage> messages = ReadInbox(Listing(listed), clock_);
+  ASSERT_EQ(messages.size(), 17u);
+  EXPECT_EQ(messages[0].text, "abcdefgh");
+  EXPECT_EQ(messages[8].text, "ABCDEFGHI");
+}
+
 // A 7-bit PDU whose user data is the given septets.
 std::string SeptetPdu(const std::vector<int>& septets) {
   return "00" "04" "04" "81" "8021" "00" "00" "62805080010223" + HexOctet(static_cast<int>(septets.size())) +
