@@ -4,7 +4,8 @@
 // the whole text in part order (as the module's single-byte text shows each GSM character)
 // while its other parts come back empty.
 //
-// Input fields: the listing's options (number of messages, order), then for each message its
+// Input fields: the listing's options (number of messages, reference, order, one reference
+// for all senders), then for each message its
 // options (coding, multi-part, characters per part), its sender's digits and its text's bytes.
 // Texts avoid what the reading is known to take otherwise: in a multi-part message a character
 // below septet 5 marks the end of the header, and a message of more than 19 parts has a header
@@ -115,10 +116,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace tovalink;
   using fuzz::Require;
   fuzz::Fields fields(data, size);
-  const std::string options = fields.Next() + std::string(3, '\0');
+  const std::string options = fields.Next() + std::string(4, '\0');
   const int count = 1 + static_cast<unsigned char>(options[0]) % 4;
   const int reference = static_cast<unsigned char>(options[1]);
   unsigned order = static_cast<unsigned char>(options[2]);
+  // Senders number their own messages, so two senders may use one reference.
+  const bool shared_reference = static_cast<unsigned char>(options[3]) & 1;
 
   struct Listed {
     size_t message;
@@ -131,7 +134,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Message message = fuzz::MakeMessage(fields);
     if (message.utf8.empty()) return 0;
     gsmpdu::DeliverOptions deliver;
-    deliver.reference = (reference + m) % 256;
+    deliver.reference = shared_reference ? reference : (reference + m) % 256;
+    for (const fuzz::Message& other : messages) {
+      // One sender's two messages under one reference cannot be told apart by anyone.
+      if (shared_reference && other.sender == message.sender) return 0;
+    }
     deliver.force_multipart = message.multipart;
     if (message.multipart) deliver.part_size = message.part_size;
     const std::vector<std::string> pdus =
