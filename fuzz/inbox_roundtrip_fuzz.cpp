@@ -5,8 +5,8 @@
 // while its other parts come back empty.
 //
 // Input fields: the listing's options (number of messages, reference, order, one reference
-// for all senders), then for each message its
-// options (coding, multi-part, characters per part), its sender's digits and its text's bytes.
+// for all senders), then for each message its options (coding, multi-part, characters per
+// part), its sender's digits and its text's bytes.
 // Texts avoid what the reading is known to take otherwise: in a multi-part message a character
 // below septet 5 marks the end of the header, and a message of more than 19 parts has a header
 // septet above it.
