@@ -187,6 +187,25 @@ TEST_F(DompetEndToEndTest, Dial101IsSettledByTheOperatorsSms) {
   EXPECT_TRUE(Lines("SMS").empty());
 }
 
+TEST_F(DompetEndToEndTest, TransfPulsaThroughTheDemoSimsMenu) {
+  Rules();
+  Start("MENU", "WAVECOM", DemoScenario(), "25");
+  ASSERT_EQ(WaitForValue("SELECT status FROM penjualanproduk", "SUKSES"), "SUKSES")
+      << module_->Err();
+  EXPECT_EQ(t.Value("SELECT respond FROM penjualanproduk"),
+            "Transfer pulsa 25K ke 081234567802 BERHASIL. SN 100000000001. Sisa saldo Rp "
+            "3.735.000");
+  std::vector<std::string> chosen;
+  for (const std::string& event : Lines("STK")) {
+    if (event.rfind("SELECT|", 0) == 0) chosen.push_back(event);
+  }
+  EXPECT_EQ(chosen, (std::vector<std::string>{"SELECT|menu|2|TRANSF PULSA",
+                                              "SELECT|cara|1|Kirim sekarang",
+                                              "SELECT|nominal|5|25K"}));
+  EXPECT_TRUE(sim_->WaitFor("RX", "AT+CPMS=\"SM\"", 10000));
+  EXPECT_TRUE(Lines("SMS").empty());
+}
+
 TEST_F(DompetEndToEndTest, SiemensPressesTheProductsKeysEmptyPieceIncluded) {
   Rules();
   t.Run("INSERT INTO macroeditorc55 VALUES ('D5', 'hptujuan~~pin');");

@@ -1,7 +1,6 @@
 #include "engine/dompet.h"
 
 #include <span>
-#include <stdexcept>
 
 #include "engine/reply_reading.h"
 #include "engine/supplier.h"
@@ -190,7 +189,12 @@ NextStep WalletSale::KeypadMacro() {
 }
 
 NextStep WalletSale::TransfPulsa() {
-  throw std::logic_error("the TRANSF PULSA menu walk is not built into this program yet");
+  // A completed walk has made the SIM send its request; a missing item has written its
+  // respond (a missing menu has ended the module too), and five failed attempts end it.
+  if (WalkStkSale(module_, WalletSaleWalk(sale_)).outcome != StkWalkOutcome::Completed) {
+    return NextStep::Done;
+  }
+  return NextStep::WaitThenList;
 }
 
 void WalletSale::LogAndSettle(const std::string& code, const std::string& text) {
@@ -231,18 +235,6 @@ class DompetChannel : public Channel {
   void RunSale(Module& module, const Sale& sale) override { WalletSale(module, sale).Run(); }
 
   void RequestBalance(Module& module, const HostBalance&) override { AskWalletBalance(module); }
-
-  // Until the SIM menu walk is built in, a module that would sell through it is ended before
-  // it takes a sale, so that no sale is left taken without an outcome.
-  bool AtWorkerStart(Module& module) override {
-    const std::string& method = module.form.cmethod;
-    if (method == "DIAL101" || method == "DIALXLTUNAI" || method == "DIAL151" ||
-        module.modem.family == ModemFamily::Siemens) {
-      return true;
-    }
-    module.abort_module("Menu TRANSF PULSA belum didukung modul ini", module.port);
-    return false;
-  }
 };
 
 }  // namespace
@@ -268,6 +260,25 @@ std::string Dial151Code(const std::string& nominal, const std::string& destinati
 size_t PinPromptPosition(const std::string& reply) {
   const size_t found = UpperAscii(reply).find("KAN PIN");
   return found == std::string::npos ? 0 : found + 1;
+}
+
+StkSaleWalk WalletSaleWalk(const Sale& sale) {
+  StkSaleWalk walk;
+  walk.timeout_seconds = 3;
+  walk.main_item_name = "TRANSF PULSA";
+  walk.destination = sale.barcode;
+  walk.destination_list_item = "1";
+  walk.item_names = {sale.nominal + "k"};
+  walk.item_test = ItemNumberTest::None;
+  walk.after_choice = {
+      {"AT+STGI=1\r", "OK\r\n"},   {"AT+STGR=1\r", "STIN"},   {"AT+STGI=3\r", "OK\r\n"},
+      {"AT+STGR=3,1\r", ">"},       {sale.pin + "\x1A", "STIN"}, {"AT+STGI=1\r", "OK\r\n"},
+      {"AT+STGR=1\r", "+STIN: 9"},
+  };
+  walk.poll_error_token = "xxxx";
+  walk.attempts = 5;
+  walk.sale_index = sale.idx;
+  return walk;
 }
 
 std::unique_ptr<Channel> MakeDompetChannel() { return std::make_unique<DompetChannel>(); }

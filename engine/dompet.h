@@ -14,6 +14,7 @@
 #include <string>
 
 #include "engine/channel.h"
+#include "engine/stk_menu.h"
 
 namespace tovalink {
 
@@ -34,6 +35,12 @@ std::string Dial151Code(const std::string& nominal, const std::string& destinati
 // Where a USSD answer asks for the PIN: the 1-based position of "kan pin" in it, letters
 // compared without regard to case; 0 when it does not ask.
 size_t PinPromptPosition(const std::string& reply);
+
+// The sale's walk through the SIM's "TRANSF PULSA" menu: the menu found by name, the
+// destination, the first item of the list that follows, then the item named by the nominal
+// and "k" ("5k" for 5, found in "5K" and also in "15K" or "25K" when such a line comes first),
+// the PIN; every command that has no timeout of its own waits 3 s.
+StkSaleWalk WalletSaleWalk(const Sale& sale);
 
 std::unique_ptr<Channel> MakeDompetChannel();
 

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
+#include "engine/sim_module_fixture.h"
 #include "testsupport/listing.h"
 #include "testsupport/module_fixture.h"
 
@@ -295,6 +297,101 @@ TEST_F(DompetTest, FirstSettlingReplyDecidesAndAFailureAsksTheBalance) {
   EXPECT_EQ(port.Written("AT+CMGD=").size(), 5u);
   EXPECT_EQ(SubmittedTexts(), std::vector<std::string>{"BALANCE"});
   EXPECT_EQ(form.Msaldo(), "Saldo Rp 1");
+}
+
+// The "TRANSF PULSA" menu of the example wallet SIM, over the simulated modem.
+class TransfPulsaTest : public SimModuleFixture {
+ protected:
+  TransfPulsaTest() {
+    form.cmethod = "TRANSFER";
+    t.Run("INSERT INTO penjualanproduk (modem, idproduk, barcode, tanggal, jumlah, flag) VALUES"
+          " ('M1', 'D5', '081234567804', '2026-03-02', 1, 1);"
+          "INSERT INTO settinggetsn (idproduk, tipepesan, awalmsisdn, awalsn, akhirsn,"
+          " pesanproduk, pesansuksesgagal) VALUES"
+          " ('D5', 'SUKSES', 'ke ', 'SN ', '.', 'Transfer pulsa', 'BERHASIL');");
+  }
+
+  static nlohmann::json ExampleSim() {
+    return nlohmann::json::parse(SourceFile("schema/dompet-scenario.json"));
+  }
+
+  void Run(const std::string& nominal) {
+    Sale sale;
+    sale.idproduk = "D5";
+    sale.barcode = "081234567804";
+    sale.pin = "1234";
+    sale.idx = 1;
+    sale.nominal = nominal;
+    sale.kind = SaleKind::Wallet();
+    sale.jumlah = 1;
+    MakeChannel("DOMPET")->RunSale(*module, sale);
+  }
+
+  // The label of each item chosen in the nominal list.
+  std::vector<std::string> NominalsChosen() const {
+    std::vector<std::string> chosen;
+    for (const std::string& event : ToolkitEvents()) {
+      if (event.rfind("SELECT|nominal|", 0) == 0) chosen.push_back(event.substr(event.rfind('|') + 1));
+    }
+    return chosen;
+  }
+};
+
+TEST_F(TransfPulsaTest, SaleThroughTheMenuIsSettledByTheSimsAnswer) {
+  Start(ExampleSim().dump());
+  Run("25");
+  EXPECT_TRUE(aborted.empty());
+  EXPECT_EQ(NominalsChosen(), std::vector<std::string>{"25K"});
+  EXPECT_EQ(t.Dump("SELECT status, sn FROM penjualanproduk"), "SUKSES|100000000001");
+  EXPECT_EQ(t.Dump("SELECT pesan FROM logtrxsms"),
+            "Transfer pulsa 25K ke 081234567804 BERHASIL. SN 100000000001. Sisa saldo Rp "
+            "3.735.000");
+  // After the walk: the wait for the SIM's answer, its listing and deletion; no balance.
+  const std::vector<std::string> written = Written();
+  const auto poll = std::find(written.begin(), written.end(), "AT+STGI=9\r");
+  ASSERT_NE(poll, written.end());
+  EXPECT_EQ(std::vector<std::string>(poll + 1, written.end()),
+            (std::vector<std::string>{"AT+CMGF=0\r", "AT+CMGL=4\r", "AT+CMGD=1\r"}));
+  EXPECT_EQ(form.Msaldo(), "");
+}
+
+TEST_F(TransfPulsaTest, NominalItemIsTheFirstLineHoldingItsName) {
+  nlohmann::json sim = ExampleSim();
+  nlohmann::json& items = sim["stk"]["nodes"]["nominal"]["items"];
+  items = nlohmann::json::array();
+  for (const char* label : {"10K", "15K", "5K", "25K", "100K"}) {
+    items.push_back({{"label", label}, {"next", "konfirmasi"}});
+  }
+  struct Case {
+    const char* nominal;
+    std::vector<std::string> chosen;
+    const char* status_and_respond;
+  };
+  for (const Case& c : {
+           Case{"5", {"15K"}, "SUKSES|Transfer pulsa 15K"},  // "5k" is in "15K"
+           Case{"10", {"10K"}, "SUKSES|Transfer pulsa 10K"},
+           Case{"100", {"100K"}, "SUKSES|Transfer pulsa 100K"},
+           Case{"7", {}, "|MENU 7k tidak ADA "},  // left to the operator, status unchanged
+       }) {
+    SCOPED_TRACE(c.nominal);
+    t.Run("UPDATE penjualanproduk SET status='', respond=NULL, sn='';");
+    Start(sim.dump());
+    Run(c.nominal);
+    EXPECT_EQ(NominalsChosen(), c.chosen);
+    EXPECT_EQ(t.Value("SELECT CONCAT(status, '|', SUBSTRING_INDEX(respond, ' ke ', 1)) FROM penjualanproduk"),
+              c.status_and_respond);
+    EXPECT_TRUE(port->Written("AT+CMGS").empty());  // no balance request either way
+  }
+}
+
+TEST_F(TransfPulsaTest, SimWithoutTheMenuEndsTheModule) {
+  nlohmann::json sim = ExampleSim();
+  sim["stk"]["menu"]["items"][1]["label"] = "TRANSFER KUOTA";
+  Start(sim.dump());
+  Run("25");
+  EXPECT_EQ(aborted, std::vector<std::string>{"Tidak ada Menu TRANSF PULSA:5"});
+  EXPECT_EQ(t.Dump("SELECT status, respond FROM penjualanproduk"), "|MENU TRANSF PULSA tidak ADA ");
+  EXPECT_EQ(Written().back(), "AT+STGI=0\r");
 }
 
 }  // namespace
