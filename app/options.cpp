@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "app/launch.h"
 #include "app/settings_report.h"
 #include "app/startup.h"
 #include "app/status.h"
@@ -46,6 +47,11 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
     }
   } else if (first == "--status") {
     if (expect(1, 1)) options.kind = OptionKind::Status;
+  } else if (first == "--set-autorun") {
+    if (expect(2, 2)) {
+      options.kind = OptionKind::SetAutorun;
+      options.text = arguments[1];
+    }
   } else if (first.rfind("--", 0) == 0) {
     options.kind = OptionKind::Invalid;
     options.error = "unknown option " + first;
@@ -59,8 +65,8 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
 void PrintUsage(std::ostream& out, const std::string& program) {
   out << "usage: " << program << " START_ARGUMENT\n"
       << "       " << program << " --settings START_ARGUMENT | --mask TEXT |\n"
-      << "       " << program << " --explain-reply TEXT [DESTINATION] | --status | --help |\n"
-      << "       " << program << " --version\n"
+      << "       " << program << " --explain-reply TEXT [DESTINATION] | --status |\n"
+      << "       " << program << " --set-autorun NAME | --help | --version\n"
       << "\n"
       << "START_ARGUMENT is \"#\"-joined key=value pieces with the keys namamodul, comm,\n"
       << "baudrate, handshake, tipemodem, caradial, metodetrx and pin, for example\n"
@@ -75,6 +81,8 @@ void PrintUsage(std::ostream& out, const std::string& program) {
       << "  --status               every module's heartbeat, last error and today's sales; exits "
          "0\n"
       << "                         when every module with autorun 1 is alive, 1 otherwise\n"
+      << "  --set-autorun NAME     set the module's autorun to 1, as before launching it (the\n"
+      << "                         service tovalinkd@NAME does this before every start)\n"
       << "\n"
       << "The database is named by dbsetting.txt in the program's folder:\n"
       << "  ipserver=HOST, dbname=MASKED, user=MASKED, pass=MASKED\n"
@@ -138,6 +146,22 @@ int RunToolOption(const Options& options, const std::string& program, std::ostre
         const OutletStatus status = ReadOutletStatus(db, clock);
         PrintOutletStatus(status, out);
         return StatusExitCode(status);
+      } catch (const std::exception& error) {
+        err << program << ": " << error.what() << "\n";
+        return 1;
+      }
+    }
+    case OptionKind::SetAutorun: {
+      Form form;
+      Database db;
+      const StartupOutcome outcome = RunStartup(form, db, ProgramFolder(), "");
+      for (const std::string& message : form.Messages()) err << message << "\n";
+      if (outcome == StartupOutcome::NoSettingsFile || outcome == StartupOutcome::QueryFailed) {
+        return 1;
+      }
+      try {
+        SetAutorun(db, options.text);
+        return 0;
       } catch (const std::exception& error) {
         err << program << ": " << error.what() << "\n";
         return 1;

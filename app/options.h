@@ -8,12 +8,22 @@
 
 namespace tovalink {
 
-enum class OptionKind { Run, Help, Version, Mask, Settings, ExplainReply, Status, Invalid };
+enum class OptionKind {
+  Run,
+  Help,
+  Version,
+  Mask,
+  Settings,
+  ExplainReply,
+  Status,
+  SetAutorun,
+  Invalid
+};
 
 struct Options {
   OptionKind kind = OptionKind::Run;
   std::string start_argument;       // Run, Settings
-  std::string text;                 // Mask, ExplainReply
+  std::string text;                 // Mask, ExplainReply, SetAutorun (the module name)
   std::string destination = "xxxxxx";  // ExplainReply
   std::string error;                // Invalid
 };
@@ -21,7 +31,8 @@ struct Options {
 Options ParseOptions(const std::vector<std::string>& arguments);
 void PrintUsage(std::ostream& out, const std::string& program);
 
-// Runs the options that need no module (help, version, mask, settings, explain-reply, status) and
+// Runs the options that need no module (help, version, mask, settings, explain-reply, status,
+// set-autorun) and
 // returns the exit status; Run is the caller's.
 int RunToolOption(const Options& options, const std::string& program, std::ostream& out,
                   std::ostream& err);

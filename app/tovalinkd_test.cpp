@@ -74,6 +74,19 @@ TEST_F(TovalinkdTest, StatusIsAMonitoringCheckThatWritesNothing) {
             "Tidak Konek ke Database , cek init.ini");
 }
 
+TEST_F(TovalinkdTest, SetAutorunMarksOneModuleToRun) {
+  TestDatabase t;
+  t.Run("INSERT INTO modulaktif (namamodul, autorun, lokasifile) VALUES"
+        " ('M1', 2, 'Error Access com 4'), ('M2', 0, '-'), ('M\"3', 0, '-');");
+  WriteSettingsFile(folder_.path(), t.Name());
+  EXPECT_EQ(Run({"--set-autorun", "M1"}).status, 0);
+  EXPECT_EQ(Run({"--set-autorun", "M\"3"}).status, 0);
+  EXPECT_EQ(Run({"--set-autorun", "NOROW"}).status, 0);
+  EXPECT_EQ(t.Dump("SELECT namamodul, autorun, lokasifile FROM modulaktif ORDER BY namamodul"),
+            "M\"3|1|-\nM1|1|Error Access com 4\nM2|0|-");
+  EXPECT_EQ(Run({"--set-autorun"}).status, 2);
+}
+
 TEST_F(TovalinkdTest, MaskHelpAndBadOptions) {
   ProgramResult mask = Run({"--mask", "outlet"});
   EXPECT_EQ(mask.status, 0);
