@@ -76,8 +76,9 @@ TEST_F(TovalinkdTest, StatusIsAMonitoringCheckThatWritesNothing) {
 
 TEST_F(TovalinkdTest, SetAutorunMarksOneModuleToRun) {
   TestDatabase t;
-  t.Run("INSERT INTO modulaktif (namamodul, autorun, lokasifile) VALUES"
-        " ('M1', 2, 'Error Access com 4'), ('M2', 0, '-'), ('M\"3', 0, '-');");
+  t.Run(
+      "INSERT INTO modulaktif (namamodul, autorun, lokasifile) VALUES"
+      " ('M1', 2, 'Error Access com 4'), ('M2', 0, '-'), ('M\"3', 0, '-');");
   WriteSettingsFile(folder_.path(), t.Name());
   EXPECT_EQ(Run({"--set-autorun", "M1"}).status, 0);
   EXPECT_EQ(Run({"--set-autorun", "M\"3"}).status, 0);
