@@ -40,7 +40,8 @@ check_layout() {  # ROOT: everything below /usr
   grep -qx 'EnvironmentFile=/etc/tovalink/%I.conf' \
     "$root/usr/lib/systemd/system/tovalinkd@.service" || fail "the unit's EnvironmentFile"
   for file in schema/outlet.sql schema/indexes.sql examples/70-tovalink.rules \
-              examples/module.conf.example examples/dbsetting.txt docs/README.md; do
+              examples/module.conf.example examples/dbsetting.txt docs/README.md \
+              docs/operations.md; do
     expect_file "$root" "usr/share/tovalink/$file"
   done
   # The example names the database and the user, masked as the program reads them.
