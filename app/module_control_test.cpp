@@ -118,11 +118,11 @@ TEST_F(ModuleControlTest, PortFailureAbortsEveryRowOfThatPort) {
 }
 
 TEST_F(ModuleControlTest, ProviderWithoutChannelIsRefusedBeforeAnySaleIsTaken) {
-  form.ctipeprov = "MTRONIK";
+  form.ctipeprov = "MKIOS";
   t.Run("INSERT INTO penjualanproduk (modem, idproduk, barcode) VALUES ('M1', 'X5', '0812');");
   EXPECT_EQ(control.Start(), ModuleControl::StartResult::Aborted);
   EXPECT_EQ(t.Value("SELECT lokasifile FROM modulaktif WHERE namamodul='M1'"),
-            "Tipe MTRONIK belum didukung modul ini");
+            "Tipe MKIOS belum didukung modul ini");
   EXPECT_EQ(t.Value("SELECT flag FROM penjualanproduk"), "0");
   EXPECT_FALSE(port.IsOpen());
 }

@@ -5,6 +5,7 @@
 #include "engine/channel.h"
 #include "engine/dompet.h"
 #include "engine/mkios.h"
+#include "engine/mtronik.h"
 #include "engine/reply_reading.h"
 #include "engine/supplier.h"
 #include "store/text.h"
@@ -24,7 +25,7 @@ struct ProviderChannel {
 constexpr ProviderChannel kProviderChannels[] = {
     {"DOMPET", MakeDompetChannel},
     {"MKIOS", nullptr},
-    {"MTRONIK", nullptr},
+    {"MTRONIK", MakeMtronikChannel},
 };
 
 }  // namespace

@@ -19,4 +19,6 @@ namespace tovalink {
 // are tried when "REGULER" and "GPRS" are missing.
 StkSaleWalk MtronikSaleWalk(const Sale& sale);
 
+std::unique_ptr<Channel> MakeMtronikChannel();
+
 }  // namespace tovalink
