@@ -341,6 +341,12 @@ void TFRMain::Render(const FormChange& change) {
     case FormDisplay::Gmk:
       gmk_->setVisible(form_.GmkVisible());
       break;
+    case FormDisplay::Method:
+      // Written by the window itself: not the operator's edit of the box.
+      rendering_ = true;
+      SetBox(cmethod_, {}, form_.MethodBox());
+      rendering_ = false;
+      break;
     case FormDisplay::Message:
       ShowOperatorMessage(FromSingleByte(change.text));
       break;

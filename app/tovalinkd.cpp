@@ -73,6 +73,9 @@ int main(int argc, char** argv) {
       case FormDisplay::Memo1: line = "memo1: " + change.text; break;
       case FormDisplay::Stock: line = "stock " + change.name + ": " + change.text; break;
       case FormDisplay::Gmk: line = "gmk: " + change.text; break;
+      case FormDisplay::Method:
+        line = "cmethod: " + change.text;
+        break;
       case FormDisplay::Message: line = "message: " + change.text; break;
       case FormDisplay::Buttons: return;
     }

@@ -300,6 +300,7 @@ TEST_F(WindowTest, WorkerChangesArriveOnTheUserInterfaceThread) {
     form_.SetStatusPanel(2, "\r\nOK\r\n");
     form_.SetStock("S5", "12");
     form_.SetGmkVisible(true);
+    form_.SetMethodBox("ALL_SIMPATI");
     form_.SetButtons({false, true, false});
   });
   worker.join();
@@ -307,6 +308,7 @@ TEST_F(WindowTest, WorkerChangesArriveOnTheUserInterfaceThread) {
   EXPECT_EQ(renders, 0);
   EXPECT_EQ(msaldo->toPlainText(), "");
   EXPECT_TRUE(Find<QPushButton>("START")->isEnabled());
+  EXPECT_EQ(Find<QComboBox>("cmethod")->currentText(), "");
 
   QApplication::processEvents();
   EXPECT_GT(renders, 0);
@@ -316,6 +318,8 @@ TEST_F(WindowTest, WorkerChangesArriveOnTheUserInterfaceThread) {
   EXPECT_EQ(Find<QLabel>("Panel2")->text(), "OK");  // the status bar keeps one line
   EXPECT_EQ(Find<QLineEdit>("S5")->text(), "12");
   EXPECT_TRUE(Shown("gmk"));
+  EXPECT_EQ(Find<QComboBox>("cmethod")->currentText(), "ALL_SIMPATI");
+  EXPECT_EQ(form_.MethodBox(), "ALL_SIMPATI");
   EXPECT_FALSE(Find<QPushButton>("START")->isEnabled());
   EXPECT_TRUE(Find<QPushButton>("STOP")->isEnabled());
   EXPECT_FALSE(Find<QGroupBox>("gsetmodem")->isEnabled());

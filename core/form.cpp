@@ -11,6 +11,20 @@ Form::Form() {
   }
 }
 
+void Form::SetMethodBox(const std::string& text) {
+  {
+    std::lock_guard lock(mutex_);
+    if (cmethod == text) return;
+    cmethod = text;
+  }
+  Notify({FormDisplay::Method, 0, {}, text});
+}
+
+std::string Form::MethodBox() const {
+  std::lock_guard lock(mutex_);
+  return cmethod;
+}
+
 void Form::SetMsaldo(const std::string& text) {
   {
     std::lock_guard lock(mutex_);

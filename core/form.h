@@ -6,9 +6,12 @@
 // the module is idle (start-up, ModuleSettings, the operator's typing) and only read once the
 // module runs, since START disables the group "Set Modem"; ProviderType, DialSuffix and
 // DialReplyEnd are set by START before the worker starts. StopRequested and cslow are atomic.
-// UseSimStore belongs to the worker. The displays may be changed from any thread; each change
-// is reported to the observer on the thread that made it, and the front end hands it over to
-// its user-interface thread (Qt: a queued call; tovalinkd: one writer).
+// UseSimStore belongs to the worker. The one settings box that changes while the module runs
+// is the method box: the MKIOS channel sets it with SetMethodBox on the worker thread, which
+// writes `cmethod` under the form's lock; the worker may read `cmethod` directly, any other
+// thread reads it with MethodBox() while the module runs. The displays may be changed from any
+// thread; each change is reported to the observer on the thread that made it, and the front
+// end hands it over to its user-interface thread (Qt: a queued call; tovalinkd: one writer).
 
 #include <atomic>
 #include <functional>
@@ -25,6 +28,7 @@ enum class FormDisplay {
   Memo1,        // text is the line appended to the debug box
   Stock,        // name is the stock box ("S5".."S100", "A5".."A100"); text its content
   Gmk,          // the group "Stok Mkios" was shown (text "shown") or hidden ("hidden")
+  Method,       // the method box `cmethod`; text is its new content
   Message,      // a message to the operator; text is the message
   Buttons,      // START/STOP/"Set Modem" enabling changed
 };
@@ -76,6 +80,10 @@ class Form {
   std::atomic<bool> cslow{false};  // "Slow Debug"
   std::string ProviderType, DialSuffix, DialReplyEnd;
   bool UseSimStore = false;
+
+  // The method box as a display: sets `cmethod` and reports the change when the text differs.
+  void SetMethodBox(const std::string& text);
+  std::string MethodBox() const;
 
   // Displays.
   void SetMsaldo(const std::string& text);

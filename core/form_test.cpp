@@ -25,5 +25,19 @@ TEST(FormTest, DisplaysNotifyTheObserver) {
   EXPECT_TRUE(form.StopRequested);
 }
 
+TEST(FormTest, MethodBoxReportsOnlyChanges) {
+  Form form;
+  form.cmethod = "DIAL";
+  std::vector<std::string> shown;
+  form.SetObserver([&](const FormChange& change) {
+    if (change.what == FormDisplay::Method) shown.push_back(change.text);
+  });
+  form.SetMethodBox("ALL_SIMPATI");
+  form.SetMethodBox("ALL_SIMPATI");
+  EXPECT_EQ(form.cmethod, "ALL_SIMPATI");
+  EXPECT_EQ(form.MethodBox(), "ALL_SIMPATI");
+  EXPECT_EQ(shown, std::vector<std::string>{"ALL_SIMPATI"});
+}
+
 }  // namespace
 }  // namespace tovalink
