@@ -24,7 +24,7 @@ struct ProviderChannel {
 // host server.
 constexpr ProviderChannel kProviderChannels[] = {
     {"DOMPET", MakeDompetChannel},
-    {"MKIOS", nullptr},
+    {"MKIOS", MakeMkiosChannel},
     {"MTRONIK", MakeMtronikChannel},
 };
 

@@ -1,11 +1,28 @@
 #include "engine/mkios.h"
 
-#include <stdexcept>
+#include <charconv>
 
 #include "settle/reply_text.h"
+#include "settle/success_rule.h"
 #include "store/text.h"
 
 namespace tovalink {
+
+namespace {
+
+// A whole number after any leading blanks, with nothing after its digits; kMissingCount for
+// anything else (the initial "-" of a box, an empty box, a count cut by a thousands point).
+int WholeNumber(const std::string& text) {
+  size_t at = 0;
+  while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data() + at, end, value);
+  if (error != std::errc() || stop != end) return kMissingCount;
+  return value;
+}
+
+}  // namespace
 
 std::string NthField(const std::string& text, int n) {
   std::string field;
@@ -42,7 +59,72 @@ bool ParseStock(Form& form, const std::string& reply) {
   return true;
 }
 
+int StockFromReply(const std::string& reply) {
+  size_t at = reply.find("k=");
+  if (at == std::string::npos) at = reply.find("K=");
+  if (at == std::string::npos) return kMissingCount;
+  at += 2;
+  const size_t point = reply.find('.', at);
+  if (point == std::string::npos) return kMissingCount;
+  return WholeNumber(reply.substr(at, point - at));
+}
+
 namespace {
+
+// Stock requests before the module gives up on a reading, at start and in a sale alike: the
+// operator's busy answers pass within a few requests, and with up to 20 s for an answer and a
+// pause after each, eight requests bound a reading to about three minutes.
+constexpr int kStockRequests = 8;
+
+std::string StockCommand(const Module& module) {
+  return "ATD*776*" + module.form.epin + "#" + module.modem.dial_suffix + "\r";
+}
+
+struct StockReading {
+  bool read = false;
+  std::string reply;  // the last reply, as received; "" when no request was sent
+};
+
+// Asks for the stock until the operator answers with a stock reply (which ParseStock puts into
+// the boxes), at most kStockRequests times, pausing `pause_ms` after each request. A module
+// that is stopping asks no more. The first status-bar panel counts the requests meanwhile.
+StockReading ReadStock(Module& module, int64_t pause_ms) {
+  StockReading stock;
+  for (int request = 1; request <= kStockRequests && !stock.read; ++request) {
+    if (module.Ending() || module.exchange.Stopped()) break;
+    module.form.SetStatusPanel(
+        0, "Cek Stok " + std::to_string(request) + "/" + std::to_string(kStockRequests));
+    std::string reply;
+    module.exchange.SendAT(StockCommand(module), 20, module.modem.dial_reply_end, "ERROR", reply);
+    stock.reply = reply;
+    stock.read = ParseStock(module.form, reply);
+    module.clock.SleepMs(pause_ms);
+  }
+  module.form.SetStatusPanel(0, "");
+  return stock;
+}
+
+// The dial code of a sale, without the modem's dial suffix. Kinds are compared exactly: a
+// lower-case "sid" dials as any other kind.
+std::string SaleCommand(const Sale& sale) {
+  std::string code = "ATD*777*";
+  if (sale.kind.text() == "SID") code += sale.nominal == "5" || sale.nominal == "10" ? "3*" : "4*";
+  return code + sale.barcode + "*" + sale.nominal + "*" + sale.pin + "#";
+}
+
+// The stock box that keeps the count of a sale's vouchers; "" when none does. A 20 is counted
+// in "S20" only for kind "S".
+std::string StockBoxOf(const Sale& sale) {
+  for (const char* denomination : {"5", "10", "15", "25", "50", "100"}) {
+    if (sale.nominal == denomination) return "S" + sale.nominal;
+  }
+  if (sale.nominal == "20" && sale.kind.text() == "S") return "S20";
+  return {};
+}
+
+int BoxCount(const Form& form, const std::string& box) {
+  return box.empty() ? kMissingCount : WholeNumber(form.Stock(box));
+}
 
 class MkiosChannel : public Channel {
  public:
@@ -50,27 +132,19 @@ class MkiosChannel : public Channel {
     return SaleKind::ProductPrefixOf(product_id);
   }
 
-  void RunSale(Module&, const Sale&) override {
-    // The table of channels keeps MKIOS modules from starting until the voucher sale is here.
-    throw std::logic_error("the MKIOS sale is not built into this program");
-  }
+  void RunSale(Module& module, const Sale& sale) override;
 
   // The stock is read once before the first sale, so that an undecided sale can be judged by
   // it. A CDMA phone dials no stock code.
   bool AtWorkerStart(Module& module) override {
     if (module.modem.family == ModemFamily::NokiaCdma) return true;
-    Form& form = module.form;
-    std::string reply;
-    bool read = false;
-    for (int attempt = 0; attempt < kStockAttempts && !read && !module.Ending(); ++attempt) {
-      module.exchange.SendAT(StockCommand(module), 20, module.modem.dial_reply_end, "ERROR",
-                             reply);
-      read = ParseStock(form, reply);
-      module.clock.SleepMs(1000);
-    }
+    const StockReading stock = ReadStock(module, 1000);
     if (module.Ending()) return false;
-    LogExchange(module, "*776*", SqlSafe(reply));
-    if (!read) {
+    // A STOP before the stock was read is no fault of the stock: the cycle's stop branch ends
+    // the worker.
+    if (!stock.read && module.exchange.Stopped()) return true;
+    LogExchange(module, "*776*", SqlSafe(stock.reply));
+    if (!stock.read) {
       module.abort_module("Error Cek Stok !", module.port);
       return false;
     }
@@ -84,14 +158,62 @@ class MkiosChannel : public Channel {
     module.exchange.SendAT(StockCommand(module), 20, module.modem.dial_reply_end, "ERROR", reply);
     LogExchange(module, "*776*", CleanReply(reply));
   }
-
- private:
-  static constexpr int kStockAttempts = 8;
-
-  static std::string StockCommand(Module& module) {
-    return "ATD*776*" + module.form.epin + "#" + module.modem.dial_suffix + "\r";
-  }
 };
+
+void MkiosChannel::RunSale(Module& module, const Sale& sale) {
+  Database& db = module.db;
+  Form& form = module.form;
+  const SuccessWording wording = SuccessRule(db, sale.idproduk);
+  form.SetMethodBox("ALL_SIMPATI");
+  const std::string idx = std::to_string(sale.idx);
+  const LocalDateTime now = module.clock.Local();
+  db.ExecSql("UPDATE penjualanproduk SET flag=1,tglwaktuproses='" + Clock::FormatDate(now) + " " +
+             Clock::FormatTime(now) + "' WHERE idx=" + idx);
+
+  // The operator's answer to the dial is the sale's reply: no SMS is awaited.
+  const std::string command = SaleCommand(sale);
+  std::string received;
+  module.exchange.SendAT(command + module.modem.dial_suffix + "\r", 30, module.modem.dial_reply_end,
+                         "ERROR", received);
+  if (module.Ending()) return;
+  const std::string reply = CleanReply(received);
+  LogExchange(module, command, reply);
+  const std::string serial = TakeBetween(reply, wording.awalsn, wording.akhirsn);
+  const std::string box = StockBoxOf(sale);
+
+  std::string balance_text;
+  if (!wording.pesansuksesgagal.empty() &&
+      reply.find(wording.pesansuksesgagal) != std::string::npos) {
+    const int count = StockFromReply(reply);
+    if (count != kMissingCount && !box.empty()) form.SetStock(box, std::to_string(count));
+    db.ExecSql("UPDATE penjualanproduk SET respond=\"" + db.Escape(reply) +
+               "\",status=\"SUKSES\",sn_token=\"" + db.Escape(serial) + "\" WHERE idx=" + idx);
+  } else {
+    // The answer decides nothing: the stock of the sale's vouchers, before and after, does.
+    db.ExecSql("UPDATE penjualanproduk SET respond=\"" + db.Escape(reply) + "\" WHERE idx=" + idx);
+    const int before = BoxCount(form, box);
+    const StockReading stock = ReadStock(module, 2000);
+    if (module.Ending()) return;
+    balance_text = CleanReply(stock.reply);
+    const int after = BoxCount(form, box);
+    // A sale is judged only on two counts that were read; otherwise it stays open for the
+    // operator (and for a later SMS) with what the module saw.
+    std::string note;
+    if (!stock.read) {
+      note = "STOK TIDAK TERBACA: " + balance_text;
+    } else if (before == kMissingCount || after == kMissingCount) {
+      note = "STOK " + (box.empty() ? sale.nominal : box) + " TIDAK DIKETAHUI: " + balance_text;
+    }
+    if (!note.empty()) {
+      db.ExecSql("UPDATE penjualanproduk SET respond=\"" + db.Escape(note + " | " + reply) +
+                 "\",status=\"PENDING\" WHERE idx=" + idx);
+    } else {
+      db.ExecSql("UPDATE penjualanproduk SET status=\"" +
+                 std::string(after == before ? "GAGAL" : "SUKSES") + "\" WHERE idx=" + idx);
+    }
+  }
+  form.SetMsaldo(balance_text);
+}
 
 }  // namespace
 

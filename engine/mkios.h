@@ -10,12 +10,19 @@
 
 namespace tovalink {
 
+// The count that a box or a reply does not hold as a whole number.
+inline constexpr int kMissingCount = -99;
+
 // The field of `text` with index n (from 0), where every "," and every "." ends a field.
 std::string NthField(const std::string& text, int n);
 
 // True when `reply` is a stock reply ("Stok" or "Stock" in it); the boxes named by its
 // "V5=120"-style pairs then take their values.
 bool ParseStock(Form& form, const std::string& reply);
+
+// The count a sale's reply gives after the first "k=" (or, without one, the first "K="), up to
+// the next "."; leading blanks are allowed. kMissingCount when there is no such count.
+int StockFromReply(const std::string& reply);
 
 std::unique_ptr<Channel> MakeMkiosChannel();
 
