@@ -1,7 +1,8 @@
 // ParseStock and NthField on any reply. What must hold: a reply is a stock reply exactly when
 // it holds "Stok" or "Stock"; any other reply changes no box; a stock reply changes only the
 // visible stock boxes, each to digits only (or empty), and those digits stand in the reply;
-// the fields of NthField are the text with its separators taken out.
+// the fields of NthField are the text with its separators taken out; StockFromReply gives the
+// missing count or a number whose digits stand in the reply.
 
 #include <cstdint>
 #include <map>
@@ -58,5 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char c : value) Require(fuzz::IsDigit(c), "a box holds digits", value);
     Require(reply_digits.find(value) != std::string::npos, "the digits stand in the reply", value);
   }
+
+  const int count = StockFromReply(reply);
+  std::string count_digits = std::to_string(count);
+  if (count_digits[0] == '-') count_digits.erase(0, 1);
+  Require(count == kMissingCount || reply.find(count_digits) != std::string::npos,
+          "a sale's count stands in the reply", reply);
   return 0;
 }
