@@ -1,6 +1,7 @@
 #include "modem/serial_port.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -17,8 +18,8 @@ namespace tovalink {
 
 namespace {
 
-// The reader wakes this often to look at the modem lines and the input queue.
-constexpr int kLinePollMs = 100;
+// A write that cannot go out at once looks again this often.
+constexpr int kWriteRetryMs = 100;
 // The line discipline's input queue: "80FULL" once more than 80 % of it waits unread.
 constexpr int kInputQueueSize = 4096;
 // A write that makes no progress for this long (a handshake line that never lets it out)
@@ -174,8 +175,8 @@ void TermiosPort::Write(const std::string& bytes) {
     }
     if (stalled_ms >= kWriteStallMs) throw PortError("write stalled");
     pollfd out{fd_, POLLOUT, 0};
-    ::poll(&out, 1, kLinePollMs);
-    stalled_ms += kLinePollMs;
+    ::poll(&out, 1, kWriteRetryMs);
+    stalled_ms += kWriteRetryMs;
   }
 }
 
@@ -199,25 +200,73 @@ void TermiosPort::Notify(LineEvent event) {
   if (line_handler_) line_handler_(event);
 }
 
+// The carrier-detect line, looked at whenever the reader wakes. Where the driver counts the
+// line's transitions (TIOCGICOUNT: serial ports and USB serial adapters) a change and its
+// change back between two looks are still seen; elsewhere the line's level is compared.
+// Devices without modem lines (pseudo-terminals) are not watched at all.
+class CarrierWatch {
+ public:
+  explicit CarrierWatch(int fd) : fd_(fd) {
+    serial_icounter_struct counts{};
+    if (ioctl(fd_, TIOCGICOUNT, &counts) == 0) {
+      counted_ = true;
+      last_count_ = counts.dcd;
+    }
+    if (ioctl(fd_, TIOCMGET, &last_lines_) != 0) watching_ = counted_;
+  }
+
+  // True when the line changed since the last look.
+  bool Changed() {
+    if (!watching_) return false;
+    bool changed = false;
+    if (counted_) {
+      serial_icounter_struct counts{};
+      if (ioctl(fd_, TIOCGICOUNT, &counts) == 0) {
+        changed = counts.dcd != last_count_;
+        last_count_ = counts.dcd;
+      }
+    }
+    int lines = 0;
+    if (ioctl(fd_, TIOCMGET, &lines) == 0) {
+      changed = changed || ((lines ^ last_lines_) & TIOCM_CD) != 0;
+      last_lines_ = lines;
+    } else if (!counted_) {
+      watching_ = false;
+    }
+    return changed;
+  }
+
+ private:
+  int fd_;
+  bool watching_ = true;
+  bool counted_ = false;
+  int last_count_ = 0;
+  int last_lines_ = 0;
+};
+
 void TermiosPort::ReadLoop(int fd, int wake_fd) {
-  bool watch_lines = true;
-  int last_lines = 0;
-  if (ioctl(fd, TIOCMGET, &last_lines) != 0) watch_lines = false;
+  CarrierWatch carrier(fd);
   bool almost_full = false;
   char buffer[4096];
   for (;;) {
+    // No timeout: an idle line costs nothing until bytes arrive, the device goes away or
+    // Close writes to the wake pipe.
     pollfd fds[2] = {{fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, kLinePollMs);
-    if (ready < 0 && errno != EINTR) break;
+    const int ready = ::poll(fds, 2, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      broken_ = true;
+      break;
+    }
     if (fds[1].revents != 0) break;
 
-    int queued = 0;
-    if (ioctl(fd, FIONREAD, &queued) == 0) {
-      const bool now_full = queued * 10 > kInputQueueSize * 8;
-      if (now_full && !almost_full) Notify(LineEvent::InputAlmostFull);
-      almost_full = now_full;
-    }
-    if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+    if ((fds[0].revents & POLLIN) != 0) {
+      int queued = 0;
+      if (ioctl(fd, FIONREAD, &queued) == 0) {
+        const bool now_full = queued * 10 > kInputQueueSize * 8;
+        if (now_full && !almost_full) Notify(LineEvent::InputAlmostFull);
+        almost_full = now_full;
+      }
       const ssize_t got = ::read(fd, buffer, sizeof buffer);
       if (got > 0) {
         Deliver(std::string(buffer, static_cast<size_t>(got)));
@@ -225,21 +274,13 @@ void TermiosPort::ReadLoop(int fd, int wake_fd) {
         broken_ = true;
         break;
       }
-    } else if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    } else if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
       // The device went away (a USB modem pulled, the other side of a pseudo-terminal
       // closed): nothing more will arrive, and writes now fail.
       broken_ = true;
       break;
     }
-    if (watch_lines) {
-      int lines = 0;
-      if (ioctl(fd, TIOCMGET, &lines) != 0) {
-        watch_lines = false;
-      } else {
-        if (((lines ^ last_lines) & TIOCM_CD) != 0) Notify(LineEvent::CarrierDetectChanged);
-        last_lines = lines;
-      }
-    }
+    if (carrier.Changed()) Notify(LineEvent::CarrierDetectChanged);
   }
 }
 

@@ -60,7 +60,12 @@ class SerialPort {
 
 // A tty through termios: raw 8N1, the flow-control table above, opened exclusively (TIOCEXCL
 // and a non-blocking flock, so a second program on the same port fails to open it). Devices
-// without modem lines (pseudo-terminals) are accepted; their carrier is simply never polled.
+// without modem lines (pseudo-terminals) are accepted; their carrier is simply not watched.
+//
+// The reader thread sleeps until bytes arrive, the device goes away or Close wakes it: an
+// idle port wakes nobody. The carrier-detect line and the input queue are looked at when it
+// wakes, so with a running module (which talks to its modem every cycle) a carrier change is
+// reported at the modem's next answer rather than the moment it happens.
 class TermiosPort : public SerialPort {
  public:
   TermiosPort();

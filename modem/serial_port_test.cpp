@@ -1,10 +1,17 @@
 #include "modem/serial_port.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "core/clock.h"
@@ -98,6 +105,64 @@ TEST(TermiosPort, WritesFailOnceTheDeviceIsGone) {
   }
   EXPECT_TRUE(failed);
   port.Close();
+}
+
+std::set<std::string> Threads() {
+  std::set<std::string> threads;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    threads.insert(entry.path().filename());
+  }
+  return threads;
+}
+
+// How often a thread of this process went to sleep by itself: a thread woken by a timer adds
+// one every time, a thread that waits for an event only when the event comes.
+long WakeUps(const std::string& thread) {
+  std::ifstream status("/proc/self/task/" + thread + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+  }
+  return -1;
+}
+
+TEST(TermiosPort, AnIdleLineWakesNobodyAndBytesStillArrive) {
+  const int other_side = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(other_side, 0);
+  ASSERT_EQ(grantpt(other_side), 0);
+  ASSERT_EQ(unlockpt(other_side), 0);
+
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::string received;
+  TermiosPort port;
+  port.SetReceiveHandler([&](const std::string& bytes) {
+    std::lock_guard lock(mutex);
+    received += bytes;
+    arrived.notify_all();
+  });
+  const std::set<std::string> before = Threads();
+  port.Open(ptsname(other_side), SettingsFromBoxes("115200", "1"));
+  std::string reader;
+  for (const std::string& thread : Threads()) {
+    if (before.count(thread) == 0) reader = thread;
+  }
+  ASSERT_FALSE(reader.empty());
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the reader is waiting
+  const long first = WakeUps(reader);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_LE(WakeUps(reader) - first, 1) << "the reader wakes while the line is idle";
+
+  ASSERT_EQ(write(other_side, "\r\nOK\r\n", 6), 6);
+  {
+    std::unique_lock lock(mutex);
+    EXPECT_TRUE(arrived.wait_for(lock, std::chrono::seconds(10), [&] { return received.size() >= 6; }));
+    EXPECT_EQ(received, "\r\nOK\r\n");
+  }
+  port.Close();  // wakes the reader, which ends
+  EXPECT_EQ(Threads().count(reader), 0u);
+  close(other_side);
 }
 
 }  // namespace
