@@ -34,21 +34,19 @@ constexpr std::array<unsigned char, 128> kDecodeTable = {
 
 constexpr int kEscape = 27;
 
-std::string Byte(unsigned char value) { return std::string(1, static_cast<char>(value)); }
-
 // The character of an escape followed by `partner` (not 0). A partner outside the extension
 // table shows as its own default-alphabet character, as a phone shows it.
-std::string EscapedCharacter(int partner) {
+char EscapedCharacter(int partner) {
   switch (partner) {
-    case 20: return "^";
-    case 40: return "{";
-    case 41: return "}";
-    case 47: return "\\";
-    case 60: return "[";
-    case 61: return "~";
-    case 62: return "]";
-    case 101: return Byte(0xE8);  // è stands where the euro sign cannot be shown
-    default: return Byte(kDecodeTable[static_cast<size_t>(partner & 0x7F)]);
+    case 20: return '^';
+    case 40: return '{';
+    case 41: return '}';
+    case 47: return '\\';
+    case 60: return '[';
+    case 61: return '~';
+    case 62: return ']';
+    case 101: return static_cast<char>(0xE8);  // è stands where the euro sign cannot be shown
+    default: return static_cast<char>(kDecodeTable[static_cast<size_t>(partner & 0x7F)]);
   }
 }
 
@@ -142,40 +140,52 @@ DecodedText DecodeSeptets(const std::string& user_data) {
     octets[j] = (high < 0 || low < 0) ? 0 : static_cast<unsigned char>(high * 16 + low);
   }
   // As many septets as octets: the user data was filled up to UDL octets, which holds the
-  // UDL septets; the bits beyond them are ignored.
+  // UDL septets; the bits beyond them are ignored. Septet i is the 7 bits from bit 7 * i of
+  // the octet stream, least significant first; they never reach past the last octet.
   std::vector<int> septets(n);
   for (size_t i = 0; i < n; ++i) {
-    int value = 0;
-    for (int bit = 0; bit < 7; ++bit) {
-      const size_t stream_bit = 7 * i + static_cast<size_t>(bit);
-      if ((octets[stream_bit / 8] >> (stream_bit % 8)) & 1) value |= 1 << bit;
+    const size_t first_bit = 7 * i;
+    const size_t at = first_bit / 8;
+    const unsigned shift = first_bit % 8;
+    unsigned bits = octets[at] >> shift;
+    if (at + 1 < n) bits |= static_cast<unsigned>(octets[at + 1]) << (8 - shift);
+    septets[i] = static_cast<int>(bits & 0x7F);
+  }
+
+  // Every septet stands for one character, except the partner of an escape, which stands for
+  // none ('\0' below: no character of the table is NUL). Escapes are resolved from the end.
+  std::string characters(n, '\0');
+  for (size_t back = n; back-- > 0;) {
+    const int septet = septets[back];
+    if (septet == kEscape) {
+      if (back + 1 < n && septets[back + 1] != 0) {
+        characters[back + 1] = '\0';
+        characters[back] = EscapedCharacter(septets[back + 1]);
+      } else {
+        characters[back] = ' ';  // an escape with nothing to extend shows as a space
+      }
+    } else {
+      characters[back] = static_cast<char>(kDecodeTable[static_cast<size_t>(septet)]);
     }
-    septets[i] = value;
   }
 
   // Walking from the end, the first septet below 5 of a multi-part message is taken for the
   // end of its header (the header's sequence septet); it and everything before it are header.
-  std::vector<std::string> characters(n);
-  std::vector<bool> in_text(n, !result.multipart);
-  bool header_started = false;
-  for (size_t back = n; back-- > 0;) {
-    const int septet = septets[back];
-    if (result.multipart && !header_started && septet < 5) header_started = true;
-    if (header_started) result.header_values.push_back(septet);
-    if (septet == kEscape) {
-      if (back + 1 < n && septets[back + 1] != 0) {
-        characters[back + 1].clear();
-        characters[back] = EscapedCharacter(septets[back + 1]);
-      } else {
-        characters[back] = " ";  // an escape with nothing to extend shows as a space
+  size_t text_begin = 0;
+  if (result.multipart) {
+    for (size_t back = n; back-- > 0;) {
+      if (septets[back] < 5) {
+        text_begin = back + 1;
+        for (size_t header = back + 1; header-- > 0;) {
+          result.header_values.push_back(septets[header]);
+        }
+        break;
       }
-    } else {
-      characters[back] = Byte(kDecodeTable[static_cast<size_t>(septet)]);
     }
-    if (result.multipart && !header_started) in_text[back] = true;
   }
-  for (size_t i = 0; i < n; ++i) {
-    if (in_text[i]) result.text += characters[i];
+  result.text.reserve(n - text_begin);
+  for (size_t i = text_begin; i < n; ++i) {
+    if (characters[i] != '\0') result.text += characters[i];
   }
   return result;
 }
