@@ -56,14 +56,14 @@ const AgreementSeed kSeeds[] = {
      "ke ", "SN:", ".", "Isi Pulsa", "BERHASIL", "", "S10", "08123456789", 1, "08123456789", 1},
     {"failure, letter case of the markers", "isi pulsa KE 0812 gagal", "GAGAL", "Ke ", "", "",
      "ISI PULSA", "Gagal", "", "S10", "0812", 1, "0812", 1},
-    {"wrong count", "Voucher ke 0812 Jumlah 2 SUKSES SN:1.", "SUKSES", "ke ", "SN:", ".",
-     "Voucher", "SUKSES", "Jumlah", "V1", "0812", 1, "0812", 1},
+    {"wrong count", "Voucher ke 0812 Jumlah 2 SUKSES SN:1.", "SUKSES", "ke ", "SN:", ".", "Voucher",
+     "SUKSES", "Jumlah", "V1", "0812", 1, "0812", 1},
     {"no number in the reply, no sale in hand", "Transaksi dgn No. 123 berhasil", "SUKSES", "",
      "No.", " berhasil", "Transaksi", "berhasil", "", "D5", "0856", 1, kNoSaleInHand, 0},
     {"quotes and backslashes in the rows and the reply", "Isi \"P\\ke' 0812 OK SN:\"x\\y'.",
      "SUKSES", "\\ke' ", "SN:", ".", "Isi \"P", "OK", "", "S\"1\\0", "0812", 1, "0812", 1},
-    {"Windows-1252 bytes", "Pembelian \xE9t\xE9 ke 0812 SUKS\xC8S SN:\xE0\xE9.", "SUKSES",
-     "ke ", "SN:", ".", "\xE9T\xE9", "SUKS\xC8S", "", "\xC9-10", "0812", 1, "0812", 1},
+    {"Windows-1252 bytes", "Pembelian \xE9t\xE9 ke 0812 SUKS\xC8S SN:\xE0\xE9.", "SUKSES", "ke ",
+     "SN:", ".", "\xE9T\xE9", "SUKS\xC8S", "", "\xC9-10", "0812", 1, "0812", 1},
 };
 
 void PrintTo(const AgreementSeed& seed, std::ostream* out) { *out << seed.name; }
