@@ -66,7 +66,7 @@ class WalletSale {
   bool Send(const std::string& command, int timeout_seconds, const std::string& success_token,
             const std::string& error_token, std::string& reply) {
     module_.exchange.SendAT(command, timeout_seconds, success_token, error_token, reply);
-    return !module_.Ending();
+    return !ModuleStopping(module_);
   }
   // Logs a dial or USSD answer with its code in the sender's place and settles it.
   void LogAndSettle(const std::string& code, const std::string& text);
@@ -96,7 +96,7 @@ void WalletSale::Run() {
   } else {
     next = TransfPulsa();
   }
-  if (next == NextStep::Done || module_.Ending()) return;
+  if (next == NextStep::Done || ModuleStopping(module_)) return;
   ReadRepliesAndBalance(next);
 }
 
@@ -181,8 +181,8 @@ NextStep WalletSale::Dial151() {
 }
 
 NextStep WalletSale::KeypadMacro() {
-  // Every piece is pressed, an empty one too: the SIM's menu counts the empty key string as
-  // a step.
+  // Unlike a host's macro, every piece is pressed, an empty one too (as an empty key string),
+  // each followed by its pause.
   RunMacro(module_, FillMacroWords(ProductMacro(module_.db, sale_.idproduk), sale_),
            EmptyKeyPieces::Press);
   return NextStep::WaitThenList;
@@ -211,7 +211,7 @@ void WalletSale::ReadRepliesAndBalance(NextStep from) {
   replies.listing_failure = ListingFailure::ShowAndGoOn;
   replies.wait = from == NextStep::ListAtOnce ? NewMessageWait::Skip : NewMessageWait::Wait;
   const ReplyReading reading = CollectReplies(module_, replies);
-  if (module_.Ending()) return;
+  if (ModuleStopping(module_)) return;
   KeepFirst(result_, reading.result);
   if (reading.messages > 0) last_text_ = reading.last_text;
 
@@ -224,7 +224,7 @@ void WalletSale::ReadRepliesAndBalance(NextStep from) {
     return;
   }
   const ReplyReading balance = AskWalletBalance(module_);
-  if (module_.Ending()) return;
+  if (ModuleStopping(module_)) return;
   module_.form.SetMsaldo(balance.last_text);
 }
 
