@@ -4,6 +4,13 @@
 
 namespace tovalink {
 
+namespace {
+
+// The respond of a sale that STOP met in hand (unless a reply already gave it one).
+constexpr const char* kStoppedInSale = "Modul di-STOP saat transaksi berjalan";
+
+}  // namespace
+
 ModuleControl::ModuleControl(Form& form, Database& db, Clock& clock, SerialPort& port,
                              AppEnd& app_end)
     : form_(form),
@@ -40,6 +47,15 @@ ModuleControl::StartResult ModuleControl::Start() {
   ModemProfile modem = ModemProfileFor(form_.cmodem);
   form_.DialSuffix = modem.dial_suffix;
   form_.DialReplyEnd = modem.dial_reply_end;
+
+  // From here on a lost database connection is waited for and reopened by the worker (the
+  // tick's statements fail at once meanwhile); the first status-bar panel says so, once when
+  // it goes and once when it is back.
+  db_.KeepConnection(clock_, [this](ConnectionEvent event, const std::string& detail) {
+    form_.SetStatusPanel(0, event == ConnectionEvent::Lost
+                                ? "Database terputus: " + detail
+                                : "Database tersambung kembali setelah " + detail);
+  });
 
   form_.StopRequested = false;
   timer_on_ = true;
@@ -94,6 +110,11 @@ void ModuleControl::Stop() {
     // The program ends all the same; the row keeps what it had.
   }
   try {
+    if (worker_) worker_->CloseSaleInHand(Worker::SaleEnd::Stopped, kStoppedInSale);
+  } catch (const std::exception&) {
+    // The server is away: the sale keeps what it had.
+  }
+  try {
     port_.Close();
     Form::Buttons buttons = form_.GetButtons();
     buttons.stop_enabled = false;
@@ -130,6 +151,11 @@ void ModuleControl::AbortModule(const std::string& message, const std::string& p
     if (worker_) worker_->RequestEnd();
   } catch (const std::exception&) {
     if (worker_) worker_->RequestEnd();
+  }
+  try {
+    if (worker_) worker_->CloseSaleInHand(Worker::SaleEnd::Aborted, message);
+  } catch (const std::exception&) {
+    // The server is away: the sale keeps what it had.
   }
   form_.ShowMessage(message);
   app_end_.EndApplication(kExitAborted);

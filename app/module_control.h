@@ -5,6 +5,14 @@
 // Threads: Start, Stop and Tick run on the user-interface thread; AbortModule on whichever
 // thread reports a fatal error (mostly the worker). Only the first of STOP and AbortModule
 // acts: after it the application is ending and nothing more is written.
+//
+// A lost database connection does not end the module: START turns on the reconnection of
+// the database (store/database.h), the worker waits for the connection while the tick's
+// statements fail quietly (the heartbeat resumes with the connection), and the first
+// status-bar panel says "Database terputus: " and the library's text when it goes and
+// "Database tersambung kembali setelah " and the time away when it is back. STOP and
+// AbortModule give the sale in hand its outcome before the program ends
+// (Worker::CloseSaleInHand).
 
 #include <atomic>
 #include <memory>

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <mutex>
+#include <thread>
+
 #include "modem/scripted_port.h"
 #include "testsupport/test_database.h"
 
@@ -171,6 +175,49 @@ TEST_F(ModuleControlTest, AbortedOnceWritesOnce) {
   control.worker()->Join();
   EXPECT_EQ(t.Dump("SELECT lokasifile, statrun, autorun FROM modulaktif WHERE namamodul='M1'"),
             "first \"quoted\" error|0|2");
+}
+
+TEST_F(ModuleControlTest, LostDatabaseIsShownOnceAndTheHeartbeatResumes) {
+  std::mutex mutex;
+  std::vector<std::string> panel;  // every text of the first status-bar panel
+  form.SetObserver([&](const FormChange& change) {
+    std::lock_guard lock(mutex);
+    if (change.what == FormDisplay::StatusPanel && change.index == 0) panel.push_back(change.text);
+  });
+  ASSERT_EQ(control.Start(), ModuleControl::StartResult::Running);
+  // The tick's heartbeat is the statement under which the connection drops.
+  bool dropped = false;
+  db.InjectFaults([&](const std::string& statement, Database::FaultPoint point) {
+    if (dropped || point != Database::FaultPoint::BeforeSending ||
+        statement.rfind("UPDATE modulaktif SET waktu=", 0) != 0) {
+      return Database::Fault::None;
+    }
+    dropped = true;
+    return Database::Fault::Drop;
+  });
+  control.Tick();
+  EXPECT_FALSE(app_end.Ended());
+  // The worker, at its next statement, opens the connection again.
+  auto shown = [&] {
+    std::lock_guard lock(mutex);
+    return panel.size();
+  };
+  for (int wait = 0; wait < 1000 && shown() < 2; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(db.Connected());
+  {
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(panel.size(), 2u);
+    EXPECT_EQ(panel[0], "Database terputus: Lost connection to server during query (injected)");
+    EXPECT_EQ(panel[1].rfind("Database tersambung kembali setelah ", 0), 0u) << panel[1];
+  }
+  t.Run("UPDATE modulaktif SET statrun=0 WHERE namamodul='M1';");
+  control.Tick();
+  EXPECT_EQ(t.Value("SELECT statrun FROM modulaktif WHERE namamodul='M1'"), "1");
+  control.Stop();
+  control.worker()->Join();
+  db.InjectFaults({});
 }
 
 }  // namespace

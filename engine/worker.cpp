@@ -13,6 +13,14 @@ namespace tovalink {
 namespace {
 
 constexpr int kSaleCounterWrap = 9999;
+// How long a statement waiting for the database sleeps between looks (the reconnection's own
+// pauses are longer; this only bounds how late a STOP is noticed).
+constexpr int64_t kDatabasePauseMs = 500;
+
+// The respond of a sale whose take the connection dropped under: nobody can say whether this
+// program took it, so it was not sent from here.
+constexpr const char* kTakeLostNote =
+    "BELUM DIKIRIM: koneksi database putus saat transaksi diambil";
 
 bool Answered(const std::string& reply) {
   return reply.find("ERROR") == std::string::npos && !Trim(reply).empty();
@@ -53,14 +61,70 @@ void Worker::Join() {
 }
 
 void Worker::Run() {
+  engine_thread_.store(std::this_thread::get_id());
+  // Every statement of the engine waits for a lost connection to come back.
+  ConnectionWait wait(module_.db, [this] { return PauseForDatabase(); });
   try {
     if (Starting()) {
       while (!Ending()) Cycle();
     }
   } catch (const std::exception& error) {
+    if (Ending()) return;
+    // A statement that stopped waiting for the database because STOP came ends the module as
+    // STOP would have.
+    if (dynamic_cast<const ConnectionLost*>(&error) != nullptr && module_.form.StopRequested) {
+      EndOnStop();
+      return;
+    }
     // A failing poll, log or settlement statement must not leave a module that looks alive
     // in modulaktif but takes no more sales.
-    if (!Ending()) module_.abort_module(std::string("Worker ERROR:") + error.what(), module_.port);
+    module_.abort_module(std::string("Worker ERROR:") + error.what(), module_.port);
+  }
+}
+
+bool Worker::PauseForDatabase() {
+  if (Ending() || module_.form.StopRequested) return false;
+  module_.clock.SleepMs(kDatabasePauseMs);
+  return !Ending() && !module_.form.StopRequested;
+}
+
+void Worker::EndOnStop() {
+  {
+    std::lock_guard lock(end_mutex_);
+    if (Ending()) return;
+    try {
+      module_.db.ExecSql("UPDATE modulaktif SET statrun=0,lokasifile=\"\" WHERE namamodul=\"" +
+                         module_.db.Escape(module_.name) + "\"");
+    } catch (const ConnectionLost&) {
+      // The server is away: the row cannot say so, and the module ends all the same.
+    }
+    end_requested_.store(true);
+  }
+  module_.app_end.EndApplication(0);
+}
+
+void Worker::CloseSaleInHand(SaleEnd end, const std::string& note) {
+  std::optional<SaleInHand> sale;
+  {
+    std::lock_guard lock(sale_mutex_);
+    sale.swap(sale_in_hand_);
+  }
+  if (!sale) return;
+  Database& db = module_.db;
+  const std::string where = " WHERE idx=" + std::to_string(sale->idx) + " AND status=\"\"";
+  // Only the worker's own thread knows that nothing more will be sent: STOP comes from the
+  // user-interface thread while the worker may be writing to the modem.
+  const bool nothing_sent = end == SaleEnd::Aborted &&
+                            engine_thread_.load() == std::this_thread::get_id() &&
+                            module_.exchange.CommandsWritten() == sale->commands_at_take;
+  if (nothing_sent) {
+    db.ExecSql("UPDATE penjualanproduk SET status=\"GAGAL\",respond=\"" + db.Escape(note) + "\"" +
+               where);
+  } else {
+    db.ExecSql(
+        "UPDATE penjualanproduk SET status=\"PENDING\",respond=IF(respond IS NULL OR "
+        "respond=\"\",\"" +
+        db.Escape(note) + "\",respond)" + where);
   }
 }
 
@@ -95,14 +159,7 @@ bool Worker::Starting() {
 void Worker::Cycle() {
   Form& form = module_.form;
   if (form.StopRequested) {
-    {
-      std::lock_guard lock(end_mutex_);
-      if (Ending()) return;
-      module_.db.ExecSql("UPDATE modulaktif SET statrun=0,lokasifile=\"\" WHERE namamodul=\"" +
-                         module_.db.Escape(module_.name) + "\"");
-      end_requested_.store(true);
-    }
-    module_.app_end.EndApplication(0);
+    EndOnStop();
     return;
   }
   TakeSales();
@@ -119,7 +176,8 @@ void Worker::TakeSales() {
   sale_counter_ = 0;
   Rows sales = db.OpenSql("SELECT * FROM penjualanproduk WHERE modem=\"" + db.Escape(form.csumber) +
                           "\" AND flag=0");
-  for (; !sales.Eof() && !Ending(); sales.Next()) {
+  // STOP is honoured between two sales: a sale taken after it would find the modem silent.
+  for (; !sales.Eof() && !Ending() && !form.StopRequested; sales.Next()) {
     try {
       if (++sale_counter_ == kSaleCounterWrap) sale_counter_ = 0;
       form.SetMsaldo(std::to_string(sale_counter_));
@@ -133,16 +191,54 @@ void Worker::TakeSales() {
       sale.pin = form.epin;
       sale.kind = channel_->KindOf(sale.idproduk);
       sale.nominal = NominalText(ProductDenom(db, sale.idproduk), sale.jumlah);
-      db.ExecSql("UPDATE penjualanproduk SET flag=1 WHERE idx=" + std::to_string(sale.idx));
+      if (TakeSale(sale.idx) != Take::Taken) continue;
+      {
+        std::lock_guard lock(sale_mutex_);
+        sale_in_hand_ = SaleInHand{sale.idx, module_.exchange.CommandsWritten()};
+      }
       channel_->RunSale(module_, sale);
+      std::lock_guard lock(sale_mutex_);
+      sale_in_hand_.reset();
     } catch (const std::exception& error) {
-      if (!Ending()) {
+      // A statement that stopped waiting for the database because the module is ending.
+      const bool given_up = dynamic_cast<const ConnectionLost*>(&error) != nullptr &&
+                            (Ending() || form.StopRequested);
+      if (!given_up && !Ending()) {
         module_.abort_module(
             "Modem ERROR:" + std::to_string(step_number_) + "-" + error.what(), module_.port);
       }
-      end_requested_.store(true);
+      {
+        std::lock_guard lock(sale_mutex_);
+        sale_in_hand_.reset();
+      }
+      if (!given_up) end_requested_.store(true);
       return;
     }
+  }
+}
+
+Worker::Take Worker::TakeSale(int64_t idx) {
+  Database& db = module_.db;
+  const std::string where = " WHERE idx=" + std::to_string(idx);
+  for (;;) {
+    try {
+      const uint64_t changed = db.ExecSql(
+          "UPDATE penjualanproduk SET flag=1" + where + " AND flag=0", IfConnectionLost::Raise);
+      return changed == 1 ? Take::Taken : Take::NotTaken;
+    } catch (const ConnectionLost& lost) {
+      if (!db.WaitForConnection()) throw;
+      if (lost.fate() == ConnectionLost::Fate::NotSent) continue;
+    }
+    // The take may have been applied just before the connection dropped, or not at all.
+    Rows row = db.OpenSql("SELECT flag FROM penjualanproduk" + where);
+    if (row.Count() == 0) return Take::NotTaken;
+    if (row.Text("flag") == "0") continue;  // not applied, and nobody else has it: take it now
+    // Taken, by this program or by another one of the same name. Unless a channel has begun
+    // it, it is left unsent here with a note for the operator.
+    db.ExecSql("UPDATE penjualanproduk SET status=\"PENDING\",respond=\"" +
+               std::string(kTakeLostNote) + "\"" + where +
+               " AND flag=1 AND status=\"\" AND tglwaktuproses IS NULL");
+    return Take::NotTaken;
   }
 }
 

@@ -91,6 +91,7 @@ void Exchange::SendAT(const std::string& command, int timeout_seconds,
     const int64_t reply_deadline = WholeSecond(start + int64_t{timeout_seconds} * 1000);
     const int64_t silence_deadline = WholeSecond(start + kSilenceMs);
 
+    commands_written_.fetch_add(1);
     port_.Write(command);
 
     for (;;) {

@@ -12,6 +12,8 @@
 // Lifetime: the port, form and clock must outlive the Exchange. The constructor installs the
 // receive and line handlers on the port; the destructor removes them.
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -39,6 +41,10 @@ class Exchange {
   // was. Empty tokens never match.
   void SendAT(const std::string& command, int timeout_seconds, const std::string& success_token,
               const std::string& error_token, std::string& reply);
+
+  // How many commands SendAT has written to the port, counting a write that failed (part of
+  // it may still have reached the modem). Any thread may read it.
+  uint64_t CommandsWritten() const { return commands_written_.load(); }
 
   // True while the module is stopped (StopRequested): SendAT then sends nothing.
   bool Stopped() const { return form_.StopRequested; }
@@ -69,6 +75,7 @@ class Exchange {
 
   mutable std::mutex mutex_;
   State state_;  // guarded by mutex_
+  std::atomic<uint64_t> commands_written_{0};
 };
 
 }  // namespace tovalink

@@ -185,6 +185,11 @@ void Database::KeepConnection(Clock& clock, ConnectionObserver observer) {
   pause_ms_ = kFirstPauseMs;
 }
 
+bool Database::Reconnecting() const {
+  std::lock_guard lock(mutex_);
+  return clock_ != nullptr && have_settings_;
+}
+
 void Database::EnsureConnection(bool reconnect) {
   if (connection_ != nullptr) return;
   if (reconnect && have_settings_ && clock_ != nullptr &&
@@ -213,6 +218,10 @@ void Database::RaiseError() {
   const unsigned code = mysql_errno(connection_);
   const std::string error = mysql_error(connection_);
   if (!IsConnectionError(code)) throw DatabaseError(error);
+  Lose(error);
+}
+
+void Database::Lose(const std::string& error) {
   mysql_close(connection_);
   connection_ = nullptr;
   connected_ = false;
@@ -231,10 +240,23 @@ void Database::RaiseError() {
   throw ConnectionLost(error, ConnectionLost::Fate::MaybeApplied);
 }
 
+void Database::MaybeFault(const std::string& statement, FaultPoint point) {
+  if (fault_ && fault_(statement, point) == Fault::Drop) {
+    Lose("Lost connection to server during query (injected)");
+  }
+}
+
+void Database::InjectFaults(FaultFunction fault) {
+  std::lock_guard lock(mutex_);
+  fault_ = std::move(fault);
+}
+
 void Database::Run(const std::string& statement) {
-  if (logging_) log_.push_back(statement);
   EnsureConnection(ConnectionWait::OnThisThread(*this) != nullptr);
+  if (logging_) log_.push_back(statement);
+  MaybeFault(statement, FaultPoint::BeforeSending);
   if (mysql_real_query(connection_, statement.data(), statement.size()) != 0) RaiseError();
+  MaybeFault(statement, FaultPoint::AfterApplying);
 }
 
 void Database::DeliverEvents() {
@@ -261,7 +283,7 @@ auto Database::Attempt(IfConnectionLost lost, Body body) -> decltype(body()) {
       DeliverEvents();
       if (lost == IfConnectionLost::Raise) throw;
       const ConnectionWait* wait = ConnectionWait::OnThisThread(*this);
-      if (wait == nullptr || !wait->Pause()) throw;
+      if (wait == nullptr || !Reconnecting() || !wait->Pause()) throw;
     }
   }
 }
@@ -278,7 +300,7 @@ bool Database::WaitForConnection() {
       return true;
     } catch (const ConnectionLost&) {
       DeliverEvents();
-      if (wait == nullptr || !wait->Pause()) return false;
+      if (wait == nullptr || !Reconnecting() || !wait->Pause()) return false;
     }
   }
 }

@@ -159,7 +159,9 @@ class Database {
   // must outlive the Database.
   void KeepConnection(Clock& clock, ConnectionObserver observer);
   // On a thread with a ConnectionWait: returns once the connection is there (reconnecting as
-  // the pauses allow), or false when the wait gave up. Elsewhere: whether it is there.
+  // the pauses allow), or false when the wait gave up. Elsewhere, and before KeepConnection:
+  // whether it is there. (Without KeepConnection nothing reconnects, and statements raise
+  // ConnectionLost on every thread.)
   bool WaitForConnection();
 
   // Runs a query and returns its fetched rows, current row the first.
@@ -173,10 +175,20 @@ class Database {
   // change the statement.
   std::string Escape(std::string_view value) const;
 
-  // Statement log for tests: once started, the text of every statement, in order (a
-  // statement repeated after a lost connection appears once per attempt).
+  // Statement log for tests: once started, the text of every statement sent, in order (a
+  // statement repeated after a lost connection appears once per attempt that was sent; one
+  // that found no connection was never sent).
   void StartStatementLog();
   std::vector<std::string> TakeStatementLog();
+
+  // Fault injection for tests: a connection whose server goes away mid-statement. `fault` is
+  // asked about every statement, on the thread that runs it, just before it is sent and just
+  // after the server has applied it; answering Drop closes the connection there and raises
+  // ConnectionLost (MaybeApplied), as a dropped connection would. An empty function: none.
+  enum class FaultPoint { BeforeSending, AfterApplying };
+  enum class Fault { None, Drop };
+  using FaultFunction = std::function<Fault(const std::string& statement, FaultPoint point)>;
+  void InjectFaults(FaultFunction fault);
 
  private:
   struct Event {
@@ -197,7 +209,12 @@ class Database {
   // (MaybeApplied) after closing the connection when the error says the connection is gone,
   // DatabaseError otherwise.
   [[noreturn]] void RaiseError();
+  // REQUIRES: mutex_ held. Closes the connection and raises ConnectionLost (MaybeApplied).
+  [[noreturn]] void Lose(const std::string& reason);
+  // REQUIRES: mutex_ held. Drops the connection when the injected fault says so.
+  void MaybeFault(const std::string& statement, FaultPoint point);
   void Run(const std::string& statement);  // REQUIRES: mutex_ held
+  bool Reconnecting() const;
   void DeliverEvents();
 
   mutable std::recursive_mutex mutex_;
@@ -217,6 +234,7 @@ class Database {
   int64_t pause_ms_ = 0;
   bool reported_lost_ = false;  // the observer heard of the current loss
   std::vector<Event> events_;   // waiting for DeliverEvents
+  FaultFunction fault_;         // GUARDED_BY(mutex_)
 };
 
 }  // namespace tovalink

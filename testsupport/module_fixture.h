@@ -32,6 +32,8 @@ class ModuleFixture : public ::testing::Test {
   // Runs a worker with `channel` (default: the channel of `form.ctipeprov`) on this thread;
   // STOP is pressed at the virtual moment `stop_at_ms` from now.
   void RunWorker(int64_t stop_at_ms, std::unique_ptr<Channel> channel = nullptr);
+  // The worker of RunWorker while it runs, nullptr otherwise.
+  Worker* RunningWorker() { return running_; }
 
   TestDatabase t;
   Database& db = t.db();
@@ -40,18 +42,31 @@ class ModuleFixture : public ::testing::Test {
   ScriptedPort port{clock};
   std::vector<std::string> aborted;  // every message given to AbortModule
   Exchange exchange{port, form, clock, [this](const std::string& message, const std::string&) {
-                      aborted.push_back(message);
+                      AbortModule(message);
                     }};
   RecordingEnd end;
-  Module module{form, db, clock, exchange,
-                [this](const std::string& message, const std::string&) {
-                  aborted.push_back(message);
-                  // As in the program: the module ends here and its worker takes no further step.
-                  if (running_ != nullptr) running_->RequestEnd();
-                },
-                end, "M1", "5", ModemProfileFor("WAVECOM")};
+  Module module{form,
+                db,
+                clock,
+                exchange,
+                [this](const std::string& message, const std::string&) { AbortModule(message); },
+                end,
+                "M1",
+                "5",
+                ModemProfileFor("WAVECOM")};
 
  private:
+  // AbortModule as the exchange and the engine see it: records the message and, as in the
+  // program, ends the module (its worker takes no further step) after giving the sale in hand
+  // its outcome.
+  void AbortModule(const std::string& message) {
+    aborted.push_back(message);
+    if (running_ != nullptr) {
+      running_->RequestEnd();
+      running_->CloseSaleInHand(Worker::SaleEnd::Aborted, message);
+    }
+  }
+
   Worker* running_ = nullptr;  // the worker of RunWorker while it runs
 };
 
