@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 
+#include "sim/line_faults.h"
 #include "sim/scenario.h"
 #include "sim/simulator.h"
 
@@ -228,13 +229,28 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   PtyIo io(master, transcript);
-  tovalink::sim::Simulator simulator(std::move(scenario), io);
+  tovalink::sim::LineFaults line(scenario.line, io);
+  tovalink::sim::Simulator simulator(std::move(scenario), line);
   io.Record("READY", {link, terminal});
   std::cout << "modemsim: " << link << " -> " << terminal << std::endl;
   simulator.Start();
+  line.Start();
 
   char buffer[4096];
+  bool linked = true;
   while (g_stop == 0) {
+    if (line.Vanished()) {
+      // The modem is gone: the module's side of the terminal hangs up, and the link goes
+      // with it, as the device node of a pulled-out modem does.
+      if (linked) {
+        ::close(keeper);
+        ::close(master);
+        unlink(link.c_str());
+        linked = false;
+      }
+      ::poll(nullptr, 0, 100);
+      continue;
+    }
     const int wait = io.RunDue();
     pollfd fds{master, static_cast<short>(POLLIN | (io.HasOutgoing() ? POLLOUT : 0)), 0};
     const int ready = ::poll(&fds, 1, wait < 0 ? 1000 : wait);
@@ -250,12 +266,16 @@ int main(int argc, char** argv) {
   }
 
   io.Record("NOTE", {"stopped"});
-  // Remove the link only when it is still ours.
-  char target[512];
-  const ssize_t size = readlink(link.c_str(), target, sizeof target - 1);
-  if (size > 0 && std::string(target, static_cast<size_t>(size)) == terminal) unlink(link.c_str());
-  ::close(keeper);
-  ::close(master);
+  if (linked) {
+    // Remove the link only when it is still ours.
+    char target[512];
+    const ssize_t size = readlink(link.c_str(), target, sizeof target - 1);
+    if (size > 0 && std::string(target, static_cast<size_t>(size)) == terminal) {
+      unlink(link.c_str());
+    }
+    ::close(keeper);
+    ::close(master);
+  }
   std::fclose(transcript);
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "sim/dial_codes.h"
+#include "sim/line_faults.h"
 #include "sim/scenario_parse.h"
 #include "sim/toolkit.h"
 #include "sim/voucher_stock.h"
@@ -161,6 +162,7 @@ Scenario ParseScenario(const std::string& json_text) {
     }
     if (root.contains("stk")) scenario.toolkit = ParseToolkit(root["stk"]);
     if (root.contains("stock")) scenario.stock = ParseVoucherStock(root["stock"]);
+    if (root.contains("line")) scenario.line = ParseLineScenario(root["line"]);
   } catch (const json::exception& error) {
     throw std::runtime_error(std::string("scenario has a wrong value: ") + error.what());
   }
@@ -219,8 +221,8 @@ Operator features:
 }  // namespace
 
 const char* ScenarioHelp() {
-  static const std::string help =
-      std::string(kCoreHelp) + DialCodesHelp() + ToolkitHelp() + VoucherStockHelp();
+  static const std::string help = std::string(kCoreHelp) + DialCodesHelp() + ToolkitHelp() +
+                                  VoucherStockHelp() + LineFaultsHelp();
   return help.c_str();
 }
 

@@ -129,6 +129,24 @@ struct StockScenario {
   std::map<std::string, std::string> texts;  // by name: success, silent, failed, ...
 };
 
+// A poor line between the module and the modem (the "line" section; sim/line_faults.h).
+struct LineScenario {
+  // The nth received command that begins with `at` (any command when `at` is empty).
+  struct Trigger {
+    bool present = false;
+    std::string at;
+    int nth = 1;
+  };
+  size_t chunk_size = 0;     // every byte sent goes out in pieces of this size...
+  int64_t chunk_gap_ms = 0;  // ...this far apart
+  size_t nul_every = 0;      // a NUL byte after every N bytes sent
+  std::string noise;         // a garbage text (single bytes) sent every `noise_ms`
+  int64_t noise_ms = 0;
+  Trigger silent;         // from this command on, nothing is heard or answered...
+  int64_t silent_ms = 0;  // ...for this long (0: for good)
+  Trigger vanish;         // at this command the terminal is closed
+};
+
 struct Scenario {
   bool echo = true;
   std::string store = "ME";
@@ -144,6 +162,7 @@ struct Scenario {
   std::vector<RequestRule> key_rules;
   ToolkitScenario toolkit;
   StockScenario stock;
+  LineScenario line;
 };
 
 // Throws std::runtime_error with a readable message when the text is not a scenario.

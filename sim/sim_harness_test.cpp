@@ -64,6 +64,26 @@ TEST(SimHarness, RunsModemsimOnAPseudoTerminalWithATranscript) {
   }
 }
 
+TEST(SimHarness, AVanishingModemHangsUpItsTerminalAndTakesItsLink) {
+  SimHarness sim(R"({"echo": false, "line": {"vanish": {"at": "AT+CMGL"}}})");
+  const int fd = open(sim.PortPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "AT\r", 3), 3);
+  EXPECT_EQ(ReadUntil(fd, "OK\r\n"), "\r\nOK\r\n");
+  ASSERT_EQ(write(fd, "AT+CMGL=4\r", 10), 10);
+  pollfd hangup{fd, POLLIN, 0};
+  ASSERT_EQ(poll(&hangup, 1, 2000), 1);
+  EXPECT_NE(hangup.revents & POLLHUP, 0);
+  EXPECT_TRUE(sim.WaitFor("NOTE", "vanished"));
+  struct stat gone {};
+  for (int waited = 0; lstat(sim.PortPath().c_str(), &gone) == 0 && waited < 2000; waited += 10) {
+    usleep(10'000);
+  }
+  EXPECT_NE(lstat(sim.PortPath().c_str(), &gone), 0) << "the link goes with the modem";
+  close(fd);
+  EXPECT_EQ(sim.Stop(), 0);
+}
+
 TEST(SimHarness, ABadScenarioStopsTheStartWithTheSimulatorsWords) {
   try {
     SimHarness sim("{\"echo\": 1");
@@ -82,7 +102,7 @@ TEST(SimHarness, HelpDocumentsOptionsAndScenario) {
   EXPECT_EQ(pclose(help), 0);
   for (const char* word :
        {"--dir", "--port", "--scenario", "--transcript", "--help", "\"commands\"", "\"messages\"",
-        "\"sms_rules\"", "\"dial_rules\"", "{serial}", "SMSPART"}) {
+        "\"sms_rules\"", "\"dial_rules\"", "{serial}", "SMSPART", "\"line\"", "\"vanish\""}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
 }

@@ -20,6 +20,12 @@ class SimIo {
   virtual void After(int64_t delay_ms, std::function<void()> action) = 0;
   // One transcript line of `kind` with its fields (see modemsim --help for the kinds).
   virtual void Record(const std::string& kind, const std::vector<std::string>& fields) = 0;
+  // Whether a received command (already recorded) reaches the modem at all: a silent or
+  // vanished modem neither carries it out nor answers it. A sound line hears everything.
+  virtual bool Hears(const std::string& command) {
+    (void)command;
+    return true;
+  }
 };
 
 }  // namespace tovalink::sim

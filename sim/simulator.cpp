@@ -162,6 +162,7 @@ void Simulator::TakeText(char c) {
 
 void Simulator::Command(const std::string& line) {
   io_.Record("RX", {line});
+  if (!io_.Hears(line)) return;
   // A command the simulator trips over is answered as a modem would any command it cannot
   // carry out; the simulator goes on.
   try {
