@@ -42,14 +42,7 @@ class ModuleEndToEndTest : public ::testing::Test {
   // Polls a query until it gives `expected` or the time is up; returns the last value.
   std::string WaitForValue(const std::string& query, const std::string& expected,
                            int timeout_ms = 20000) {
-    std::string value;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (std::chrono::steady_clock::now() < deadline) {
-      value = t.Value(query);
-      if (value == expected) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return value;
+    return t.WaitForValue(query, expected, timeout_ms);
   }
 
   TestDatabase t;

@@ -39,7 +39,7 @@ check_layout() {  # ROOT: everything below /usr
     "$root/usr/lib/systemd/system/tovalinkd@.service" || fail "the unit's ExecStart"
   grep -qx 'EnvironmentFile=/etc/tovalink/%I.conf' \
     "$root/usr/lib/systemd/system/tovalinkd@.service" || fail "the unit's EnvironmentFile"
-  for file in schema/outlet.sql schema/indexes.sql examples/70-tovalink.rules \
+  for file in schema/outlet.sql schema/indexes.sql schema/grants.sql examples/70-tovalink.rules \
               examples/module.conf.example examples/dbsetting.txt docs/README.md \
               docs/operations.md; do
     expect_file "$root" "usr/share/tovalink/$file"

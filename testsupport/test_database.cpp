@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "store/text.h"
 
@@ -93,6 +95,18 @@ std::string TestDatabase::Value(const std::string& query) {
   Rows rows = admin_.OpenSql(query);
   if (rows.Count() == 0) return {};
   return rows.Text(0);
+}
+
+std::string TestDatabase::WaitForValue(const std::string& query, const std::string& expected,
+                                       int timeout_ms) {
+  std::string value;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (std::chrono::steady_clock::now() < deadline) {
+    value = Value(query);
+    if (value == expected) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return value;
 }
 
 std::string TestDatabase::Dump(const std::string& query) {

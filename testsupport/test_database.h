@@ -30,6 +30,9 @@ class TestDatabase {
   std::string Value(const std::string& query);
   // All rows of a query, columns joined by "|", rows by "\n".
   std::string Dump(const std::string& query);
+  // Polls Value(query) every 100 ms (real time) until it gives `expected` or `timeout_ms`
+  // have passed; returns the last value, for the failure message.
+  std::string WaitForValue(const std::string& query, const std::string& expected, int timeout_ms);
 
  private:
   std::string name_;
