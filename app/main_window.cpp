@@ -10,11 +10,12 @@
 #include <QMetaObject>
 #include <QStatusBar>
 #include <QThread>
-#include <QValidator>
 #include <QVBoxLayout>
+#include <QValidator>
 #include <exception>
 
 #include "app/icons/app_icon.h"
+#include "app/index_check.h"
 #include "sms/cp1252.h"
 
 namespace tovalink {
@@ -394,7 +395,9 @@ void TFRMain::PutTrayIcon() {
 
 void TFRMain::Start() {
   try {
-    control_.Start();
+    if (control_.Start() == ModuleControl::StartResult::Running) {
+      WarnOfMissingIndexes(form_, db_, IndexWarningLog::StandardError);
+    }
   } catch (const std::exception& error) {
     form_.ShowMessage(error.what());
   }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/index_check.h"
 #include "app/module_control.h"
 #include "app/options.h"
 #include "app/startup.h"
@@ -124,6 +125,7 @@ int main(int argc, char** argv) {
     case ModuleControl::StartResult::Running:
       break;
   }
+  WarnOfMissingIndexes(form, db, IndexWarningLog::Displays);
   // The user-interface thread of a program without a window: it sleeps until the next
   // supervision tick or a stop signal, whichever comes first. The tick is kept on the
   // monotonic clock, so a step of the wall clock neither stops nor hurries the heartbeat.
