@@ -80,9 +80,11 @@ int main(int argc, char** argv) {
       case FormDisplay::Message: line = "message: " + change.text; break;
       case FormDisplay::Buttons: return;
     }
-    const std::string stamp = clock.Date() + " " + clock.Time();
+    // One write per line: standard error flushes after every insertion, and an idle module
+    // prints a few lines every cycle.
+    const std::string text = clock.Date() + " " + clock.Time() + " " + Printable(line) + "\n";
     std::lock_guard lock(writer);
-    std::cerr << stamp << " " << Printable(line) << std::endl;
+    std::cerr << text;
   });
 
   Database db;
