@@ -24,9 +24,24 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kPort = 7;
-const char* const kStartArgument = "namamodul=DEMO1#comm=7#pin=1";
+const char* const kStartArgument = "namamodul=BENCH1#comm=7#pin=1";
 
-// The supplier of DEMO1 (HOSTA in schema/sample.sql) answers every sale of P10 at once with
+// A host-format module whose supplier HOSTA takes sales by SMS, and the rules of its replies.
+const char* const kOutletRows = R"(
+INSERT INTO modulaktif (namamodul, comm, autoretur, handshake, tipemodem, caradial, metodetrx,
+                        pin, waktutunggu, autorun)
+  VALUES ('BENCH1', '7', '115200', '1', 'WAVECOM', 'HOSTA', '', '1234', '6', 1);
+INSERT INTO produk (idproduk, namaproduk, denom) VALUES ('X10', 'Pulsa 10.000', 10000);
+INSERT INTO hostserver (idserver, metodetrx, formattrx, smscenter, metodeceksaldo, formatceksaldo)
+  VALUES ('HOSTA', 'SMS', '<kode>.<hptujuan>.<pin>', '08111000111', 'SMS', 'SAL.<pin>');
+INSERT INTO hostproduk (idproduk, idserver, idprodukhost) VALUES ('X10', 'HOSTA', 'P10');
+INSERT INTO settinggetsn (idproduk, tipepesan, awalmsisdn, awalsn, akhirsn, pesanproduk,
+                          pesansuksesgagal, katajumlah)
+  VALUES ('X10', 'SUKSES', ' ke ', 'SN: ', '. Saldo', 'Isi P10', 'SUKSES', ''),
+         ('X10', 'GAGAL', ' ke ', '', '', 'Isi P10', 'GAGAL', '');
+)";
+
+// The supplier answers every sale of P10 at once with
 // success, and the modem announces the reply as soon as the module asks for it: AT+CMGF=0 is
 // how the module waits for a new message, and its answer carries the indication. The reply is
 // stored unannounced, so no indication arrives between two exchanges (where it would be lost
@@ -51,14 +66,15 @@ std::string Tail(const std::string& text) {
   return at == std::string::npos ? text : text.substr(at);
 }
 
-// A fresh outlet database with the sample rows, modemsim on COM7 and the module started
-// beside its own dbsetting.txt.
+// A fresh outlet database with the recommended indexes and the module's rows, modemsim on
+// COM7 and the module started beside its own dbsetting.txt.
 class ModuleRig {
  public:
   ModuleRig(const std::string& program, ModuleFrontEnd front_end, const std::string& scenario,
             const std::string& sales_script)
       : sim_(scenario, kPort) {
-    database_.Run(SourceFile("schema/sample.sql"));
+    database_.Run(SourceFile("schema/indexes.sql"));
+    database_.Run(kOutletRows);
     if (!sales_script.empty()) database_.Run(sales_script);
     const std::string copy = CopyProgram(program, folder_.path());
     WriteSettingsFile(folder_.path(), database_.Name());
@@ -197,7 +213,7 @@ SaleOverhead MeasureSaleOverhead(const std::string& tovalinkd, int sales, std::o
   for (int n = 0; n < sales; ++n) {
     char number[16];
     std::snprintf(number, sizeof number, "0812%08d", n);
-    script += std::string(n == 0 ? "" : ",") + "('DEMO1', 'X10', '" + number +
+    script += std::string(n == 0 ? "" : ",") + "('BENCH1', 'X10', '" + number +
               "', CURDATE(), CURTIME(), 1)";
   }
   ModuleRig rig(tovalinkd, ModuleFrontEnd::Daemon, kInstantSupplier, script + ";");

@@ -1,9 +1,9 @@
 #pragma once
 // The module as a program, measured: tovalinkd (or the windowed tovalink) beside its own
 // dbsetting.txt, a fresh database on the throwaway server (TOVALINK_DB_SOCKET) with the
-// sample rows of schema/sample.sql, and modemsim on a pseudo-terminal.
+// recommended indexes and a host-format module's rows, and modemsim on a pseudo-terminal.
 //
-//   sale overhead  host-format SMS sales of module DEMO1 through a modem and a supplier that
+//   sale overhead  host-format SMS sales of module BENCH1 through a modem and a supplier that
 //                  answer at once: the module's time per sale against the floor the behaviour
 //                  sets, one 100 ms poll per exchange (such a sale has no fixed pause).
 //   idle cost      the module with nothing to do: CPU time over all its threads, peak
