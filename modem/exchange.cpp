@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/errors.h"
+
 namespace tovalink {
 
 namespace {
@@ -38,7 +40,11 @@ void Exchange::Received(const std::string& bytes) {
     std::string shown;
     {
       std::lock_guard lock(mutex_);
-      state_.RxBuffer += bytes;
+      // A NUL from a noisy line is nobody's character: dropped as it comes, it cannot hide a
+      // token it falls into.
+      for (char c : bytes) {
+        if (c != '\0') state_.RxBuffer += c;
+      }
       if (Contains(state_.RxBuffer, state_.ReplyEnd) ||
           Contains(state_.RxBuffer, state_.ReplyError)) {
         state_.Waiting = false;
@@ -100,6 +106,9 @@ void Exchange::SendAT(const std::string& command, int timeout_seconds,
         if (!state_.Waiting) break;
       }
       clock_.SleepMs(form_.cslow ? kSlowPollMs : kPollMs);
+      // A modem that went away under the exchange will not answer it: the command in flight
+      // is the one that failed, not whichever comes next.
+      if (port_.Gone()) throw PortError("port no longer usable");
       bool empty;
       {
         std::lock_guard lock(mutex_);

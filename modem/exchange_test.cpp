@@ -126,6 +126,24 @@ TEST_F(ExchangeTest, NulBytesAreRemovedFromTheReply) {
   EXPECT_EQ(exchange->Snapshot().RxBuffer, reply);
 }
 
+TEST_F(ExchangeTest, ANulInsideATokenDoesNotHideIt) {
+  port.On("AT+CMGF", std::string("\r\nO\0K\r\0\n", 8));
+  auto [reply, elapsed] = Send("AT+CMGF=0\r", 10);
+  EXPECT_EQ(reply, "\r\nOK\r\n");
+  EXPECT_EQ(elapsed, 100);
+}
+
+TEST_F(ExchangeTest, AModemGoneUnderTheExchangeAbortsItsOwnCommandAtOnce) {
+  port.On("ATD", ScriptedPort::Answer{"\r\n+CUS", 200});
+  clock.After(1000, [this] { port.SetGone(true); });
+  auto [reply, elapsed] = Send("ATD*123#\r", 30, "kept");
+  EXPECT_EQ(reply, "kept");
+  EXPECT_EQ(elapsed, 1000);
+  EXPECT_EQ(
+      aborts,
+      (std::vector<std::pair<std::string, std::string>>{{"Error ATCOMMAND ATD*123#\r", "4"}}));
+}
+
 TEST_F(ExchangeTest, SlowDebugPollsEvery1500Ms) {
   form.cslow = true;
   port.On("AT\r", "\r\nOK\r\n");

@@ -98,6 +98,16 @@ void ScriptedPort::SetFailWrites(bool fail) {
   fail_writes_ = fail;
 }
 
+void ScriptedPort::SetGone(bool gone) {
+  std::lock_guard lock(mutex_);
+  gone_ = gone;
+}
+
+bool ScriptedPort::Gone() const {
+  std::lock_guard lock(mutex_);
+  return gone_;
+}
+
 void ScriptedPort::SetFailOpen(bool fail) {
   std::lock_guard lock(mutex_);
   fail_open_ = fail;
@@ -176,6 +186,7 @@ void ScriptedPort::Write(const std::string& bytes) {
     std::lock_guard lock(mutex_);
     if (!open_) throw PortError("port not open");
     if (fail_writes_) throw PortError("write failed");
+    if (gone_) throw PortError("port no longer usable");
     written_.push_back(bytes);
     if (silent_) return;
     Rule* chosen = nullptr;

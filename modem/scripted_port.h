@@ -57,6 +57,7 @@ class ScriptedPort : public SerialPort {
   void SetFailWrites(bool fail);  // Write throws PortError
   void SetFailOpen(bool fail);    // Open throws PortError
   void SetDropEvery(int n);       // drops every n-th answered byte (0: none)
+  void SetGone(bool gone);        // the device went away: Gone(), and Write throws PortError
 
   // Delivers bytes now, as the modem sending unasked. Push waits until the handler has taken
   // them; PushAsync queues them and returns at once (they still arrive in order).
@@ -76,6 +77,7 @@ class ScriptedPort : public SerialPort {
   void Open(const std::string& path, const SerialSettings& settings) override;
   void Close() override;
   bool IsOpen() const override;
+  bool Gone() const override;
   void Write(const std::string& bytes) override;
   void SetReceiveHandler(ReceiveHandler handler) override;
   void SetLineHandler(LineHandler handler) override;
@@ -99,6 +101,7 @@ class ScriptedPort : public SerialPort {
   bool open_ = false;
   bool silent_ = false;
   bool fail_writes_ = false;
+  bool gone_ = false;
   bool fail_open_ = false;
   int drop_every_ = 0;
   uint64_t answered_bytes_ = 0;

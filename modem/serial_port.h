@@ -52,6 +52,9 @@ class SerialPort {
   // Harmless when the port is closed.
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
+  // True once the device went away while open (a modem pulled out, the other side of a
+  // pseudo-terminal closed): nothing more will arrive, and writes fail.
+  virtual bool Gone() const { return false; }
   // Queues every byte for sending; throws PortError when the port is closed or unusable.
   virtual void Write(const std::string& bytes) = 0;
   virtual void SetReceiveHandler(ReceiveHandler handler) = 0;
@@ -76,6 +79,7 @@ class TermiosPort : public SerialPort {
   void Open(const std::string& path, const SerialSettings& settings) override;
   void Close() override;
   bool IsOpen() const override;
+  bool Gone() const override { return broken_.load(); }
   void Write(const std::string& bytes) override;
   void SetReceiveHandler(ReceiveHandler handler) override;
   void SetLineHandler(LineHandler handler) override;

@@ -93,7 +93,12 @@ TEST(TermiosPort, WritesFailOnceTheDeviceIsGone) {
   TermiosPort port;
   port.Open(sim.PortPath(), SettingsFromBoxes("9600", "1"));
   port.Write("AT\r");
+  EXPECT_FALSE(port.Gone());
   EXPECT_EQ(sim.Stop(), 0);
+  for (int n = 0; n < 100 && !port.Gone(); ++n) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(port.Gone());
   bool failed = false;
   for (int n = 0; n < 100 && !failed; ++n) {
     try {
