@@ -1,5 +1,7 @@
 #include "engine/worker.h"
 
+#include <pthread.h>
+
 #include <charconv>
 #include <cmath>
 
@@ -62,6 +64,7 @@ void Worker::Join() {
 
 void Worker::Run() {
   engine_thread_.store(std::this_thread::get_id());
+  pthread_setname_np(pthread_self(), "worker");  // as top -H and the benchmark show it
   // Every statement of the engine waits for a lost connection to come back.
   ConnectionWait wait(module_.db, [this] { return PauseForDatabase(); });
   try {
@@ -164,8 +167,9 @@ void Worker::Cycle() {
   }
   TakeSales();
   if (Ending()) return;
-  module_.clock.SleepMs(200);
-  module_.clock.SleepMs(1000);
+  // The cycle's waits of 200 ms and then 1000 ms, slept as one: nothing happens between them,
+  // and an idle module wakes once less per cycle.
+  module_.clock.SleepMs(200 + 1000);
   if (!InboxPhase() || Ending()) return;
   CheckBalance(module_, *channel_, form.ctipeprov);
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -245,6 +246,7 @@ class CarrierWatch {
 };
 
 void TermiosPort::ReadLoop(int fd, int wake_fd) {
+  pthread_setname_np(pthread_self(), "serial reader");  // as top -H and the benchmark show it
   CarrierWatch carrier(fd);
   bool almost_full = false;
   char buffer[4096];
