@@ -36,6 +36,9 @@ struct SettleResult {
   double fill_seconds = 0;
   double replies_per_second = 0;            // with the indexes
   double unindexed_replies_per_second = 0;  // 0 when none were settled
+  // CPU time of the module's own work per reply of the measured round (the client library
+  // included): the rest of a reply's time is the server's and the wait for it.
+  double module_cpu_microseconds = 0;
   int settled_in_hand = 0;  // replies of the measured round that settled their own sale
   // The statements of one reply's settlement, in the order it issues them; the last is its
   // UPDATE. The rest of a reply's time is the module's own work between statements.

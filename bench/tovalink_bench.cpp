@@ -149,6 +149,9 @@ void SettlePart(const Options& options, Figures& figures) {
                at_small.replies_per_second, "/s"});
   figures.Add({"P3.replies_" + large_name, "P3 replies/s at " + std::to_string(large.sales),
                at_large.replies_per_second, "/s", GoalKind::AtLeast, 2000});
+  figures.Add({"P3.module_cpu_" + large_name,
+               "P3 module CPU per reply at " + std::to_string(large.sales),
+               at_large.module_cpu_microseconds, "us"});
   figures.Add({"P3.growth", "P3 time per reply, x10 rows",
                at_small.replies_per_second / at_large.replies_per_second, "x", GoalKind::Below, 2});
   figures.Add({"P3.unindexed_" + small_name, "P3 without indexes at " + std::to_string(small.sales),
