@@ -242,16 +242,26 @@ TEST_F(FaultTest, TenThousandPendingSales) {
   const int before_stop = std::stoi(t.Value(taken));
   RemoteStop(*module);
   const int after_stop = std::stoi(t.Value(taken));
-  std::cout << "[ figures  ] 10000 pending: " << after_stop << " sales in "
-            << "10 s of the slice and the stop; resident " << first_kb << " kB after 5 sales, "
-            << last_kb << " kB after " << before_stop << "\n";
+  std::cout << "[ figures  ] 10000 pending: " << before_stop << " sales taken in the slice, "
+            << after_stop << " when the module stopped; resident " << first_kb
+            << " kB after 5 sales, " << last_kb << " kB after " << before_stop << "\n";
 
   EXPECT_LE(most_in_hand, 1);
   EXPECT_GE(before_stop, 15) << "the slice ran too slowly to say anything";
-  // The tick sees the stop within two seconds; at most the sale in hand is finished then.
+  // The tick sees the remote stop within two seconds and the module ends at once: only the
+  // sales of those two seconds, the last one closed in hand, come after the slice.
   EXPECT_LE(after_stop - before_stop, 10);
-  EXPECT_LT(last_kb - first_kb, 2048) << "memory grows with the sales";
-  EXPECT_LT(last_kb, 64 * 1024);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers add shadow memory and hold freed memory back for a while (AddressSanitizer's
+  // quarantine): only a build without them measures the module's own memory.
+  constexpr bool kMemoryMeasured = false;
+#else
+  constexpr bool kMemoryMeasured = true;
+#endif
+  if (kMemoryMeasured) {
+    EXPECT_LT(last_kb - first_kb, 2048) << "memory grows with the sales";
+    EXPECT_LT(last_kb, 64 * 1024);
+  }
   EXPECT_EQ(t.Value("SELECT COUNT(*) FROM penjualanproduk WHERE flag=0 AND status<>''"), "0");
   EXPECT_EQ(t.Value("SELECT COUNT(*) FROM penjualanproduk WHERE flag=1 AND status NOT IN"
                     " ('SUKSES', 'PENDING')"),
