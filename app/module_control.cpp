@@ -73,13 +73,7 @@ ModuleControl::StartResult ModuleControl::Start() {
   buttons.stop_enabled = true;
   form_.SetButtons(buttons);
 
-  // A provider type whose channel this program does not have must not take its sales: they
-  // would be marked taken and never executed.
   std::unique_ptr<Channel> channel = MakeChannel(form_.ctipeprov);
-  if (!channel) {
-    AbortModule("Tipe " + form_.ctipeprov + " belum didukung modul ini", form_.cport);
-    return StartResult::Aborted;
-  }
   worker_ = std::make_unique<Worker>(
       Module{form_, db_, clock_, exchange_,
              [this](const std::string& message, const std::string& port_text) {

@@ -121,16 +121,6 @@ TEST_F(ModuleControlTest, PortFailureAbortsEveryRowOfThatPort) {
             "WHERE comm=\"5\"");
 }
 
-TEST_F(ModuleControlTest, ProviderWithoutChannelIsRefusedBeforeAnySaleIsTaken) {
-  form.ctipeprov = "MKIOS";
-  t.Run("INSERT INTO penjualanproduk (modem, idproduk, barcode) VALUES ('M1', 'X5', '0812');");
-  EXPECT_EQ(control.Start(), ModuleControl::StartResult::Aborted);
-  EXPECT_EQ(t.Value("SELECT lokasifile FROM modulaktif WHERE namamodul='M1'"),
-            "Tipe MKIOS belum didukung modul ini");
-  EXPECT_EQ(t.Value("SELECT flag FROM penjualanproduk"), "0");
-  EXPECT_FALSE(port.IsOpen());
-}
-
 TEST_F(ModuleControlTest, TickKeepsTheHeartbeatAndObeysTheRemoteStop) {
   ASSERT_EQ(control.Start(), ModuleControl::StartResult::Running);
   for (const char* keeps : {"1", "3", "NULL"}) {

@@ -44,8 +44,7 @@ class Channel {
 };
 
 // The channel of a provider type, compared exactly: the built-in providers by name, any other
-// text a host server of that id. nullptr when the provider's channel is not built into this
-// program (START refuses such a module before it takes a sale).
+// text a host server of that id. Never nullptr.
 std::unique_ptr<Channel> MakeChannel(const std::string& provider_type);
 
 // The factories the table knows.

@@ -16,7 +16,6 @@ namespace {
 
 struct ProviderChannel {
   std::string_view provider_type;
-  // nullptr while the provider's sale is not built into this program.
   std::unique_ptr<Channel> (*make)();
 };
 
@@ -32,7 +31,7 @@ constexpr ProviderChannel kProviderChannels[] = {
 
 std::unique_ptr<Channel> MakeChannel(const std::string& provider_type) {
   for (const ProviderChannel& entry : kProviderChannels) {
-    if (provider_type == entry.provider_type) return entry.make ? entry.make() : nullptr;
+    if (provider_type == entry.provider_type) return entry.make();
   }
   return MakeHostFormatChannel(provider_type);
 }
