@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <nlohmann/json.hpp>
+
 #include "app/reliability_fixture.h"
 #include "modem/serial_port.h"
 
@@ -84,6 +86,253 @@ TEST_F(OutletTest, ModuleRunsWithTheDocumentedGrantsAlone) {
   EXPECT_EQ(status.err.find("denied"), std::string::npos) << status.err;
   EXPECT_NE(status.out.find("Error Access com 7"), std::string::npos) << status.out;
   t.Run("DROP USER '" + user + "'@'localhost';");
+}
+
+// How many lines of a module's standard error hold `text`.
+int CountLines(const std::string& err, const std::string& text) {
+  int count = 0;
+  for (size_t at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++count;
+  return count;
+}
+
+// The restarts of the server run on a server of the test's own, so that the other tests of a
+// parallel run keep theirs.
+class DatabaseRestartTest : public OutletTest {
+ protected:
+  static void SetUpTestSuite() { server_ = std::make_unique<ThrowawayServer>(); }
+  static void TearDownTestSuite() { server_.reset(); }
+  DatabaseRestartTest() : OutletTest(server_->Socket()) {}
+
+  // Stops the server, keeps it down for `down_ms` and starts it again; the test's own
+  // connections are opened again.
+  void RestartServer(int down_ms) {
+    server_->Stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(down_ms));
+    server_->Start();
+    t.Reconnect();
+  }
+
+  // The module's heartbeat moves on again.
+  void ExpectHeartbeat() {
+    const std::string waktu = t.Value("SELECT waktu FROM modulaktif");
+    EXPECT_EQ(
+        t.WaitForValue("SELECT statrun=1 AND waktu<>'" + waktu + "' FROM modulaktif", "1", 5000),
+        "1");
+  }
+
+  // The loss and the return, each said once in the first status-bar panel.
+  static void ExpectLossAndReturnShownOnce(const std::string& err) {
+    EXPECT_EQ(CountLines(err, "status0: Database terputus: "), 1) << err;
+    EXPECT_EQ(CountLines(err, "status0: Database tersambung kembali setelah "), 1) << err;
+  }
+
+  static inline std::unique_ptr<ThrowawayServer> server_;
+};
+
+TEST_F(DatabaseRestartTest, ModuleOutlivesARestartBetweenSales) {
+  AddHostModule();
+  AddSales("M1", 1, 1);
+  SimHarness& sim = StartSim(HostScenario());
+  auto module = StartModule("namamodul=M1#comm=7#pin=1234", sim);
+  ASSERT_EQ(WaitForValue("SELECT status FROM penjualanproduk", "SUKSES"), "SUKSES")
+      << module->Err();
+
+  RestartServer(3000);
+  AddSales("M1", 2, 1);
+  EXPECT_EQ(
+      WaitForValue("SELECT COUNT(*) FROM penjualanproduk WHERE status='SUKSES' AND sn<>''", "2"),
+      "2")
+      << module->Err();
+  ExpectHeartbeat();
+  EXPECT_TRUE(module->Running()) << module->Err();
+  module->Signal(SIGTERM);
+  EXPECT_EQ(module->Wait(10000), 0) << module->Err();
+  ExpectLossAndReturnShownOnce(module->Err());
+  EXPECT_EQ(t.Dump("SELECT lokasifile, statrun, autorun FROM modulaktif"), "-|0|0");
+  sim.Stop();
+  Audit();
+}
+
+// The server goes away after the sale's SMS went out, and its reply comes while it is away:
+// the module keeps the reply in the modem until its log row and its settlement are written.
+TEST_F(DatabaseRestartTest, SaleInHandIsSettledOnceAfterARestart) {
+  AddHostModule("M1", 20);
+  AddSales("M1", 1, 1);
+  SimHarness& sim = StartSim(HostScenario(1000));
+  auto module = StartModule("namamodul=M1#comm=7#pin=1234", sim);
+  ASSERT_TRUE(sim.WaitFor("SMS", "08111000111", 20000)) << module->Err();
+
+  RestartServer(4000);
+  EXPECT_EQ(WaitForValue("SELECT status FROM penjualanproduk", "SUKSES", 40000), "SUKSES")
+      << module->Err();
+  EXPECT_NE(t.Value("SELECT sn FROM penjualanproduk"), "");
+  EXPECT_EQ(t.Value("SELECT COUNT(*) FROM logtrxsms WHERE pesan LIKE 'SUKSES Isi P10 ke%'"), "1");
+  ExpectHeartbeat();
+  EXPECT_TRUE(module->Running()) << module->Err();
+  module->Signal(SIGTERM);
+  EXPECT_EQ(module->Wait(10000), 0) << module->Err();
+  ExpectLossAndReturnShownOnce(module->Err());
+  sim.Stop();
+  Audit();
+}
+
+// An operator starts the module on a second PC against the same database: the two processes
+// share the sales between them, and no sale goes out from both.
+TEST_F(OutletTest, TwoProcessesOfOneModuleExecuteEachSaleOnce) {
+  constexpr int kSales = 12;
+  AddHostModule();
+  AddSales("M1", 1, kSales);
+  SimHarness& first_sim = StartSim(HostScenario());
+  SimHarness& second_sim = StartSim(HostScenario());
+  auto first = StartModule("namamodul=M1#comm=7#pin=1234", first_sim);
+  auto second = StartModule("namamodul=M1#comm=7#pin=1234", second_sim);
+  EXPECT_EQ(WaitForValue("SELECT COUNT(*) FROM penjualanproduk WHERE status='SUKSES'",
+                         std::to_string(kSales), 60000),
+            std::to_string(kSales))
+      << first->Err() << second->Err();
+  for (RunningProgram* module : {first.get(), second.get()}) {
+    module->Signal(SIGTERM);
+    EXPECT_EQ(module->Wait(10000), 0) << module->Err();
+  }
+  first_sim.Stop();
+  second_sim.Stop();
+  EXPECT_EQ(Requests().size(), static_cast<size_t>(kSales));
+  Audit();
+}
+
+// The bytes of a Windows-1252 text as the characters of a JSON scenario (U+0000 to U+00FF).
+std::string Latin1ToUtf8(const std::string& text) {
+  std::string utf8;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      utf8 += c;
+    } else {
+      utf8 += static_cast<char>(0xC0 | (byte >> 6));
+      utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+  return utf8;
+}
+
+// Texts that would break or change a statement that is not built with care: quotes,
+// backslashes, a statement of their own, control and high bytes (no NUL: a C text ends there).
+const std::vector<std::string> kHostileTexts = {
+    "O'Brien \"kutip\" ganda",
+    "back\\slash \\' \\\" ujung\\",
+    "'; DROP TABLE penjualanproduk; -- ",
+    "\" OR \"1\"=\"1",
+    "bytes \x01\x02\t\x1b\x7f \xa0\xe9\xff",
+    "persen % garis _ dan `backtick`",
+};
+
+// Hostile texts in every field that reaches a statement: the module's name, the product's
+// name, a deposit request's parameter, SMS texts in the modem's store, the operator's SMS
+// reply and its dial reply. Two modules run side by side: one selling by SMS, one by dial code.
+TEST_F(OutletTest, HostileTextsAreStoredIntactAndBreakNoStatement) {
+  const std::string sms_module = "M'1\"\\ sms";
+  const std::string dial_module = "M'2\"\\ dial";
+  const std::string product = "X'1\"\\0";
+  const std::string deposit = "50'0\"00";
+  const std::string serial = "7'7\"7\\7";
+  const std::string dial_serial = "8'8\"8\\8";
+  Database& db = t.db();
+  auto quoted = [&](const std::string& text) { return "\"" + db.Escape(text) + "\""; };
+  const std::string modules = "(" + quoted(sms_module) + ", 'HOSTA', 3, " + quoted(deposit) +
+                              "), (" + quoted(dial_module) + ", 'HOSTD', 0, '')";
+  t.Run("INSERT INTO modulaktif (namamodul, caradial, ceksaldo, lokasifile) VALUES " + modules +
+        ";");
+  t.Run(
+      "UPDATE modulaktif SET comm='7', tipemodem='WAVECOM', pin='1234', waktutunggu='3',"
+      " autorun=1;"
+      "INSERT INTO hostserver (idserver, metodetrx, formattrx, smscenter, metodeceksaldo,"
+      " formatceksaldo, metodedep, formatdep) VALUES ('HOSTA', 'SMS', '<kode>.<hptujuan>.<pin>',"
+      " '08111000111', 'SMS', 'SAL.<pin>', 'SMS', 'DEP.<nominal>.<pin>'),"
+      " ('HOSTD', 'DIAL', '*555*<hptujuan>#', '', 'SMS', 'SAL.<pin>', '', '');");
+  t.Run("INSERT INTO produk (idproduk, denom) VALUES (" + quoted(product) + ", 10000);");
+  t.Run("INSERT INTO hostproduk VALUES (" + quoted(product) + ", 'HOSTA', 'P10'), (" +
+        quoted(product) + ", 'HOSTD', 'D10');");
+  t.Run(
+      "INSERT INTO settinggetsn (idproduk, tipepesan, awalmsisdn, awalsn, akhirsn,"
+      " pesanproduk, pesansuksesgagal) VALUES (" +
+      quoted(product) + ", 'SUKSES', ' ke ', 'SN: ', '. Saldo', 'Isi P10', 'SUKSES');");
+  for (const auto& [module, destination] :
+       {std::pair{sms_module, "081200000001"}, std::pair{dial_module, "081200000002"}}) {
+    t.Run(
+        "INSERT INTO penjualanproduk (modem, flag, idproduk, barcode, tanggal, jumlah, status)"
+        " VALUES (" +
+        quoted(module) + ", 0, " + quoted(product) + ", '" + destination + "', CURDATE(), 1, '');");
+  }
+
+  nlohmann::json sms_scenario = nlohmann::json::parse(R"({"messages": [], "sms_rules": [
+      {"to": "08111000111", "text": "^P10\\.(081200000001)\\.",
+       "sms": {"delay_ms": 300, "store": "ME", "coding": "ucs2"}},
+      {"to": "08111000111", "text": "^(DEP\\..*)$",
+       "sms": {"text": "Terima {1}", "delay_ms": 200, "store": "ME", "coding": "ucs2"}},
+      {"to": "08111000111", "text": "^SAL\\.",
+       "sms": {"text": "Saldo anda 90000", "delay_ms": 200, "store": "ME"}}]})");
+  sms_scenario["sms_rules"][0]["sms"]["text"] =
+      Latin1ToUtf8("SUKSES Isi P10 ke {1} SN: " + serial + ". Saldo 9");
+  for (size_t i = 0; i < kHostileTexts.size(); ++i) {
+    sms_scenario["messages"].push_back({{"store", "SM"},
+                                        {"from", "62812999900" + std::to_string(10 + i)},
+                                        {"text", Latin1ToUtf8(kHostileTexts[i])},
+                                        {"coding", "ucs2"}});
+  }
+  const std::string dial_reply =
+      "SUKSES Isi P10 ke 081200000002 SN: " + dial_serial + ". Saldo 9 " + kHostileTexts[1];
+  nlohmann::json dial_scenario = {{"dial_rules",
+                                   {{{"code", "\\*555\\*081200000002#"},
+                                     {"delay_ms", 300},
+                                     {"reply", "\r\n+CUSD: 0,\"" + Latin1ToUtf8(dial_reply)},
+                                     {"end", "\",15\r\n"}}}}};
+
+  SimHarness& sms_sim = StartSim(sms_scenario.dump());
+  SimHarness& dial_sim = StartSim(dial_scenario.dump());
+  auto sms = StartModule("namamodul=" + sms_module + "#comm=7#pin=1234", sms_sim);
+  auto dial = StartModule("namamodul=" + dial_module + "#comm=7#pin=1234", dial_sim);
+  EXPECT_EQ(WaitForValue("SELECT COUNT(*) FROM penjualanproduk WHERE status='SUKSES'", "2"), "2")
+      << sms->Err() << dial->Err();
+  EXPECT_EQ(WaitForValue("SELECT SUM(ceksaldo) FROM modulaktif", "0"), "0") << sms->Err();
+  EXPECT_TRUE(sms_sim.WaitFor("SMS", "08111000111", 100));
+  EXPECT_EQ(WaitForValue("SELECT COUNT(*) FROM logtrxsms WHERE pesan LIKE 'Terima DEP.%'", "1"),
+            "1");
+  EXPECT_EQ(WaitForValue("SELECT COUNT(*) FROM logtrxsms WHERE pengirim LIKE '%999900%'",
+                         std::to_string(kHostileTexts.size())),
+            std::to_string(kHostileTexts.size()))
+      << sms->Err();
+  // The two replies and the hostile texts.
+  EXPECT_TRUE(WaitForDeletes(sms_sim, 2 + static_cast<int>(kHostileTexts.size())));
+  for (RunningProgram* module : {sms.get(), dial.get()}) {
+    module->Signal(SIGTERM);
+    EXPECT_EQ(module->Wait(10000), 0) << module->Err();
+  }
+  sms_sim.Stop();
+  dial_sim.Stop();
+
+  EXPECT_EQ(t.Dump("SELECT modem, idproduk, status, sn FROM penjualanproduk ORDER BY idx"),
+            sms_module + "|" + product + "|SUKSES|" + SqlSafe(serial) + "\n" + dial_module + "|" +
+                product + "|SUKSES|" + CleanReply(dial_serial));
+  EXPECT_EQ(t.Dump("SELECT namamodul, lokasifile, statrun, autorun FROM modulaktif ORDER BY comm,"
+                   " caradial"),
+            sms_module + "|-|0|0\n" + dial_module + "|-|0|0");
+  // The deposit's parameter went out as it stands, and came back in the operator's reply.
+  const std::vector<std::string> requests = Requests();
+  EXPECT_NE(std::find(requests.begin(), requests.end(), "08111000111|DEP." + deposit + ".1234"),
+            requests.end());
+  EXPECT_EQ(t.Value("SELECT pesan FROM logtrxsms WHERE pesan LIKE 'Terima DEP.%'"),
+            SqlSafe("Terima DEP." + deposit + ".1234"));
+  // Every hostile text in the store was logged, made safe as a received text is, and the
+  // dial reply as a dial reply is.
+  for (size_t i = 0; i < kHostileTexts.size(); ++i) {
+    EXPECT_EQ(t.Value("SELECT pesan FROM logtrxsms WHERE pengirim LIKE '%9999001" +
+                      std::to_string(i) + "'"),
+              SqlSafe(kHostileTexts[i]))
+        << i;
+  }
+  const std::string logged = t.Dump("SELECT pesan FROM logtrxsms");
+  EXPECT_NE(logged.find(CleanReply(dial_reply)), std::string::npos) << logged;
+  Audit({"08111000111|SAL.1234"});
 }
 
 }  // namespace

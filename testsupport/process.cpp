@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "store/settings_file.h"
+#include "testsupport/test_database.h"
 
 namespace tovalink {
 
@@ -134,6 +135,34 @@ void WriteSettingsFile(const std::string& folder, const std::string& database,
   std::ofstream file(folder + "/" + kSettingsFileName, std::ios::binary);
   file << "ipserver=localhost\r\ndbname=" << MaskSetting(database)
        << "\r\nuser=" << MaskSetting(user) << "\r\npass=" << MaskSetting(password) << "\r\n";
+}
+
+ThrowawayServer::ThrowawayServer() { Start(); }
+
+ThrowawayServer::~ThrowawayServer() {
+  try {
+    if (running_) Stop();
+  } catch (const std::exception&) {
+    // The script kills what does not stop; nothing is left to do here.
+  }
+}
+
+void ThrowawayServer::Script(const std::string& command) {
+  const ProgramResult result =
+      RunProgram({"/bin/bash", SourcePath("scripts/mariadb"), command, folder_.path()});
+  if (result.status != 0) {
+    throw std::runtime_error("scripts/mariadb " + command + " failed: " + result.out + result.err);
+  }
+}
+
+void ThrowawayServer::Start() {
+  Script("start");
+  running_ = true;
+}
+
+void ThrowawayServer::Stop() {
+  Script("stop");
+  running_ = false;
 }
 
 }  // namespace tovalink

@@ -56,6 +56,26 @@ class TempFolder {
   std::string path_;
 };
 
+// A MariaDB server of a test's own, started with scripts/mariadb in a temporary folder, for
+// scenarios that stop and restart the server without disturbing the shared one. Starting a
+// fresh one takes a few seconds; it is stopped when the object goes away.
+class ThrowawayServer {
+ public:
+  ThrowawayServer();  // raises std::runtime_error with the script's output when it fails
+  ~ThrowawayServer();
+  ThrowawayServer(const ThrowawayServer&) = delete;
+  ThrowawayServer& operator=(const ThrowawayServer&) = delete;
+
+  std::string Socket() const { return folder_.path() + "/mysqld.sock"; }
+  void Stop();   // returns once the server process has ended
+  void Start();  // returns once it answers again
+
+ private:
+  void Script(const std::string& command);
+  TempFolder folder_;
+  bool running_ = false;
+};
+
 // Writes a dbsetting.txt into `folder` naming `database` on the local server, to be reached
 // as `user` with `password` (masked values).
 void WriteSettingsFile(const std::string& folder, const std::string& database,

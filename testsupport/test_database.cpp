@@ -14,8 +14,12 @@
 
 namespace tovalink {
 
+std::string SourcePath(const std::string& relative_path) {
+  return std::string(TOVALINK_SOURCE_DIR) + "/" + relative_path;
+}
+
 std::string SourceFile(const std::string& relative_path) {
-  const std::string path = std::string(TOVALINK_SOURCE_DIR) + "/" + relative_path;
+  const std::string path = SourcePath(relative_path);
   std::ifstream file(path, std::ios::binary);
   if (!file) throw std::runtime_error("cannot read " + path);
   std::ostringstream text;
@@ -36,15 +40,21 @@ std::string TestDatabase::Socket() {
   return socket;
 }
 
-TestDatabase::TestDatabase() {
-  Socket();
+TestDatabase::TestDatabase() : TestDatabase(Socket()) {}
+
+TestDatabase::TestDatabase(const std::string& socket) : socket_(socket) {
   static std::atomic<int> counter{0};
   name_ = "tv_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
-  admin_.Connect({"localhost", "", "root", ""});
+  admin_.Connect({"localhost", "", "root", "", socket_});
   admin_.ExecSql("DROP DATABASE IF EXISTS " + name_);
   admin_.ExecSql("CREATE DATABASE " + name_ + " CHARACTER SET latin1");
   admin_.ExecSql("USE " + name_);
   Run(SourceFile("schema/outlet.sql"));
+  db_.Connect(Settings());
+}
+
+void TestDatabase::Reconnect() {
+  admin_.Connect({"localhost", name_, "root", "", socket_});
   db_.Connect(Settings());
 }
 
@@ -56,7 +66,9 @@ TestDatabase::~TestDatabase() {
   }
 }
 
-ConnectionSettings TestDatabase::Settings() const { return {"localhost", name_, "root", ""}; }
+ConnectionSettings TestDatabase::Settings() const {
+  return {"localhost", name_, "root", "", socket_};
+}
 
 void RunScript(Database& db, const std::string& script) {
   std::string statement;

@@ -12,6 +12,7 @@ namespace tovalink {
 class TestDatabase {
  public:
   TestDatabase();
+  explicit TestDatabase(const std::string& socket);
   ~TestDatabase();
   TestDatabase(const TestDatabase&) = delete;
   TestDatabase& operator=(const TestDatabase&) = delete;
@@ -21,7 +22,10 @@ class TestDatabase {
   const std::string& Name() const { return name_; }
   // Settings that reach the fresh database (host "localhost" over the server's socket).
   ConnectionSettings Settings() const;
+  // The socket of the shared throwaway server (TOVALINK_DB_SOCKET).
   static std::string Socket();
+  // Opens this object's connections again, after the test restarted their server.
+  void Reconnect();
 
   // Runs a script of statements separated by ";" at the ends of lines, on a connection of
   // its own (not logged in db()'s statement log).
@@ -35,6 +39,7 @@ class TestDatabase {
   std::string WaitForValue(const std::string& query, const std::string& expected, int timeout_ms);
 
  private:
+  std::string socket_;
   std::string name_;
   Database admin_;
   Database db_;
@@ -42,6 +47,8 @@ class TestDatabase {
 
 // The text of a file under the source tree, such as "schema/outlet.sql".
 std::string SourceFile(const std::string& relative_path);
+// The path of a file under the source tree, such as "scripts/mariadb".
+std::string SourcePath(const std::string& relative_path);
 
 // Runs a script of statements on `db`: statements end at a ";" outside quotes, and "--"
 // comments run to the end of their line.
