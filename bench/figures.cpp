@@ -190,12 +190,15 @@ Machine ReadMachine() {
 
 void PrintMachine(std::ostream& out, const Machine& machine) {
   char line[256];
-  std::snprintf(line, sizeof line,
-                "machine: %d cores (%s), %s; load average %.2f at the start, %.2f at the end; "
-                "%.0f %% of all cores busy during the run\n",
-                machine.cores, machine.cpu.c_str(), machine.kernel.c_str(), machine.load_before,
-                machine.load_after, machine.busy_share * 100);
+  std::snprintf(line, sizeof line, "machine: %d cores (%s), %s; load average %.2f at the start",
+                machine.cores, machine.cpu.c_str(), machine.kernel.c_str(), machine.load_before);
   out << line;
+  if (machine.measured) {
+    std::snprintf(line, sizeof line, ", %.2f at the end; %.0f %% of all cores busy during the run",
+                  machine.load_after, machine.busy_share * 100);
+    out << line;
+  }
+  out << "\n";
 }
 
 }  // namespace tovalink

@@ -42,6 +42,7 @@ struct Machine {
   // Share of all cores' time that was busy during the run (every process, the benchmark's
   // own included), from /proc/stat.
   double busy_share = 0;
+  bool measured = false;  // the run is over: load_after and busy_share hold its readings
 };
 
 class Figures {

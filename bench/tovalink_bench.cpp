@@ -195,6 +195,7 @@ int Main(int argc, char** argv) {
   if (options.parts.count("P4")) CodecPart(options, figures);
   machine.load_after = LoadAverage();
   machine.busy_share = BusyShare(ticks, ReadCpuTicks());
+  machine.measured = true;
 
   Heading("figures" + std::string(options.quick ? " (quick run: they mean nothing)" : ""));
   PrintMachine(std::cout, machine);
