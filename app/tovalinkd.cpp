@@ -80,9 +80,12 @@ int main(int argc, char** argv) {
       case FormDisplay::Message: line = "message: " + change.text; break;
       case FormDisplay::Buttons: return;
     }
-    // One write per line: standard error flushes after every insertion, and an idle module
-    // prints a few lines every cycle.
-    const std::string text = clock.Date() + " " + clock.Time() + " " + Printable(line) + "\n";
+    // One reading of the clock per line, so that a line written at midnight cannot carry one
+    // day's date with the next day's time. One write per line: standard error flushes after
+    // every insertion, and an idle module prints a few lines every cycle.
+    const LocalDateTime now = clock.Local();
+    const std::string text =
+        Clock::FormatDate(now) + " " + Clock::FormatTime(now) + " " + Printable(line) + "\n";
     std::lock_guard lock(writer);
     std::cerr << text;
   });
@@ -134,7 +137,8 @@ int main(int argc, char** argv) {
   int64_t next_tick = clock.MonotonicMs() + kTickMs;
   for (;;) {
     const int64_t wait = std::max<int64_t>(0, next_tick - clock.MonotonicMs());
-    const timespec timeout{static_cast<time_t>(wait / 1000), static_cast<long>(wait % 1000) * 1'000'000};
+    const timespec timeout{static_cast<time_t>(wait / 1000),
+                           static_cast<long>(wait % 1000) * 1'000'000};
     const int signal_number = sigtimedwait(&stop_signals, nullptr, &timeout);
     if (signal_number == SIGTERM || signal_number == SIGINT) {
       control.Stop();  // ends the program
@@ -143,8 +147,8 @@ int main(int argc, char** argv) {
     const int64_t now = clock.MonotonicMs();
     if (now >= next_tick) {
       next_tick += kTickMs;
-      if (next_tick <= now) next_tick = now + kTickMs;  // ticks missed on a busy machine are not made up
-
+      // Ticks missed on a busy machine are not made up.
+      if (next_tick <= now) next_tick = now + kTickMs;
       control.Tick();
     }
   }
