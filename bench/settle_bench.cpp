@@ -4,7 +4,7 @@
 //
 //   settle_bench [--sales N] [--rules N] [--replies N] [--unindexed-replies N]
 //                [--repeats N] [--keep]
-//   defaults:     1000000      500         1000          20    200
+//   defaults:     1000000      500         1500          20    200
 
 #include <cstdio>
 #include <iostream>
