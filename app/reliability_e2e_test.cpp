@@ -279,6 +279,10 @@ TEST_F(OutletTest, HostileTextsAreStoredIntactAndBreakNoStatement) {
                                         {"text", Latin1ToUtf8(kHostileTexts[i])},
                                         {"coding", "ucs2"}});
   }
+  // A sender's name with quotes; the module reads an alphanumeric sender as the digits of
+  // its octets, which the log row must hold all the same.
+  sms_scenario["messages"].push_back(
+      {{"store", "SM"}, {"from", "Toko'\"A\""}, {"text", "pengirim aneh"}});
   const std::string dial_reply =
       "SUKSES Isi P10 ke 081200000002 SN: " + dial_serial + ". Saldo 9 " + kHostileTexts[1];
   nlohmann::json dial_scenario = {{"dial_rules",
@@ -301,8 +305,8 @@ TEST_F(OutletTest, HostileTextsAreStoredIntactAndBreakNoStatement) {
                          std::to_string(kHostileTexts.size())),
             std::to_string(kHostileTexts.size()))
       << sms->Err();
-  // The two replies and the hostile texts.
-  EXPECT_TRUE(WaitForDeletes(sms_sim, 2 + static_cast<int>(kHostileTexts.size())));
+  // The two replies, the hostile texts and the odd sender's message.
+  EXPECT_TRUE(WaitForDeletes(sms_sim, 3 + static_cast<int>(kHostileTexts.size())));
   for (RunningProgram* module : {sms.get(), dial.get()}) {
     module->Signal(SIGTERM);
     EXPECT_EQ(module->Wait(10000), 0) << module->Err();
@@ -330,6 +334,7 @@ TEST_F(OutletTest, HostileTextsAreStoredIntactAndBreakNoStatement) {
               SqlSafe(kHostileTexts[i]))
         << i;
   }
+  EXPECT_NE(t.Value("SELECT pengirim FROM logtrxsms WHERE pesan='pengirim aneh'"), "");
   const std::string logged = t.Dump("SELECT pesan FROM logtrxsms");
   EXPECT_NE(logged.find(CleanReply(dial_reply)), std::string::npos) << logged;
   Audit({"08111000111|SAL.1234"});
