@@ -129,9 +129,21 @@ void ModuleControl::Tick() {
       const std::string autorun = rows.Text("autorun");
       if (autorun == "0" || autorun == "2") Stop();
     }
-  } catch (const std::exception&) {
-    // An unreachable database only stops the heartbeat; the next tick tries again.
+  } catch (const ConnectionLost&) {
+    // An unreachable database only stops the heartbeat; the connection's observer says so.
+    return;
+  } catch (const std::exception& error) {
+    // A heartbeat or remote-stop check the server refuses (a right or a column missing)
+    // makes a running module look dead, or deaf, to the cashier software: the operator must
+    // see why.
+    const std::string text = std::string("Pengawasan modul gagal: ") + error.what();
+    if (text != tick_failure_) {
+      tick_failure_ = text;
+      form_.SetStatusPanel(0, text);
+    }
+    return;
   }
+  tick_failure_.clear();
 }
 
 void ModuleControl::AbortModule(const std::string& message, const std::string& port) {

@@ -46,7 +46,10 @@ class ModuleControl {
   enum class StartResult { Running, Refused, Aborted };
   StartResult Start();
   void Stop();
-  // One supervision tick; the front end calls it every kTickMs while TimerOn().
+  // One supervision tick; the front end calls it every kTickMs while TimerOn(). A failing
+  // statement leaves the module running and the next tick tries again; a lost connection is
+  // shown by the connection's observer, any other failure in the first status-bar panel, once
+  // until a tick succeeds again or the failure changes.
   void Tick();
   bool TimerOn() const { return timer_on_.load(); }
   void AbortModule(const std::string& message, const std::string& port);
@@ -68,6 +71,7 @@ class ModuleControl {
   std::unique_ptr<Worker> worker_;
   std::atomic<bool> timer_on_{false};
   std::atomic<bool> ended_{false};
+  std::string tick_failure_;  // the failure the first panel shows; user-interface thread only
 };
 
 }  // namespace tovalink

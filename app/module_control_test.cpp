@@ -210,5 +210,27 @@ TEST_F(ModuleControlTest, LostDatabaseIsShownOnceAndTheHeartbeatResumes) {
   db.InjectFaults({});
 }
 
+TEST_F(ModuleControlTest, RefusedHeartbeatIsShownOnceAndTheModuleRuns) {
+  std::mutex mutex;
+  std::vector<std::string> panel;  // every text of the first status-bar panel
+  form.SetObserver([&](const FormChange& change) {
+    std::lock_guard lock(mutex);
+    if (change.what == FormDisplay::StatusPanel && change.index == 0) panel.push_back(change.text);
+  });
+  ASSERT_EQ(control.Start(), ModuleControl::StartResult::Running);
+  t.Run("ALTER TABLE modulaktif CHANGE waktu jam VARCHAR(10);");
+  control.Tick();
+  control.Tick();
+  EXPECT_FALSE(app_end.Ended());
+  t.Run("ALTER TABLE modulaktif CHANGE jam waktu VARCHAR(10); UPDATE modulaktif SET statrun=0;");
+  control.Tick();
+  EXPECT_EQ(t.Value("SELECT statrun FROM modulaktif WHERE namamodul='M1'"), "1");
+  control.Stop();
+  control.worker()->Join();
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(panel, std::vector<std::string>{
+                       "Pengawasan modul gagal: Unknown column 'waktu' in 'SET'"});
+}
+
 }  // namespace
 }  // namespace tovalink
