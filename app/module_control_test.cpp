@@ -31,6 +31,23 @@ class ModuleControlTest : public ::testing::Test {
     db.StartStatementLog();
   }
 
+  // From now on every text of the first status-bar panel, from either thread, is kept.
+  void WatchFirstPanel() {
+    form.SetObserver([this](const FormChange& change) {
+      std::lock_guard lock(panel_mutex_);
+      if (change.what == FormDisplay::StatusPanel && change.index == 0) {
+        panel_.push_back(change.text);
+      }
+    });
+  }
+  std::vector<std::string> FirstPanel() {
+    std::lock_guard lock(panel_mutex_);
+    return panel_;
+  }
+
+  // Before the form and the module: the worker may still show a text while it is joined.
+  std::mutex panel_mutex_;
+  std::vector<std::string> panel_;  // GUARDED_BY(panel_mutex_)
   TestDatabase t;
   Database& db = t.db();
   VirtualClock clock;
@@ -168,12 +185,7 @@ TEST_F(ModuleControlTest, AbortedOnceWritesOnce) {
 }
 
 TEST_F(ModuleControlTest, LostDatabaseIsShownOnceAndTheHeartbeatResumes) {
-  std::mutex mutex;
-  std::vector<std::string> panel;  // every text of the first status-bar panel
-  form.SetObserver([&](const FormChange& change) {
-    std::lock_guard lock(mutex);
-    if (change.what == FormDisplay::StatusPanel && change.index == 0) panel.push_back(change.text);
-  });
+  WatchFirstPanel();
   ASSERT_EQ(control.Start(), ModuleControl::StartResult::Running);
   // The tick's heartbeat is the statement under which the connection drops.
   bool dropped = false;
@@ -188,20 +200,14 @@ TEST_F(ModuleControlTest, LostDatabaseIsShownOnceAndTheHeartbeatResumes) {
   control.Tick();
   EXPECT_FALSE(app_end.Ended());
   // The worker, at its next statement, opens the connection again.
-  auto shown = [&] {
-    std::lock_guard lock(mutex);
-    return panel.size();
-  };
-  for (int wait = 0; wait < 1000 && shown() < 2; ++wait) {
+  for (int wait = 0; wait < 1000 && FirstPanel().size() < 2; ++wait) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_TRUE(db.Connected());
-  {
-    std::lock_guard lock(mutex);
-    ASSERT_EQ(panel.size(), 2u);
-    EXPECT_EQ(panel[0], "Database terputus: Lost connection to server during query (injected)");
-    EXPECT_EQ(panel[1].rfind("Database tersambung kembali setelah ", 0), 0u) << panel[1];
-  }
+  const std::vector<std::string> panel = FirstPanel();
+  ASSERT_EQ(panel.size(), 2u);
+  EXPECT_EQ(panel[0], "Database terputus: Lost connection to server during query (injected)");
+  EXPECT_EQ(panel[1].rfind("Database tersambung kembali setelah ", 0), 0u) << panel[1];
   t.Run("UPDATE modulaktif SET statrun=0 WHERE namamodul='M1';");
   control.Tick();
   EXPECT_EQ(t.Value("SELECT statrun FROM modulaktif WHERE namamodul='M1'"), "1");
@@ -211,12 +217,7 @@ TEST_F(ModuleControlTest, LostDatabaseIsShownOnceAndTheHeartbeatResumes) {
 }
 
 TEST_F(ModuleControlTest, RefusedHeartbeatIsShownOnceAndTheModuleRuns) {
-  std::mutex mutex;
-  std::vector<std::string> panel;  // every text of the first status-bar panel
-  form.SetObserver([&](const FormChange& change) {
-    std::lock_guard lock(mutex);
-    if (change.what == FormDisplay::StatusPanel && change.index == 0) panel.push_back(change.text);
-  });
+  WatchFirstPanel();
   ASSERT_EQ(control.Start(), ModuleControl::StartResult::Running);
   t.Run("ALTER TABLE modulaktif CHANGE waktu jam VARCHAR(10);");
   control.Tick();
@@ -227,9 +228,9 @@ TEST_F(ModuleControlTest, RefusedHeartbeatIsShownOnceAndTheModuleRuns) {
   EXPECT_EQ(t.Value("SELECT statrun FROM modulaktif WHERE namamodul='M1'"), "1");
   control.Stop();
   control.worker()->Join();
-  std::lock_guard lock(mutex);
-  EXPECT_EQ(panel, std::vector<std::string>{
-                       "Pengawasan modul gagal: Unknown column 'waktu' in 'SET'"});
+  const std::vector<std::string> refused = {
+      "Pengawasan modul gagal: Unknown column 'waktu' in 'SET'"};
+  EXPECT_EQ(FirstPanel(), refused);
 }
 
 }  // namespace
