@@ -176,6 +176,27 @@ TEST_F(DatabaseRestartTest, SaleInHandIsSettledOnceAfterARestart) {
   Audit();
 }
 
+// STOP while the server is away: the module does not wait for it and ends within moments; its
+// row keeps the last heartbeat, whose time no longer advances.
+TEST_F(DatabaseRestartTest, StopWhileTheServerIsAwayEndsTheModule) {
+  AddHostModule();
+  AddSales("M1", 1, 1);
+  SimHarness& sim = StartSim(HostScenario());
+  auto module = StartModule("namamodul=M1#comm=7#pin=1234", sim);
+  ASSERT_EQ(WaitForValue("SELECT status FROM penjualanproduk", "SUKSES"), "SUKSES")
+      << module->Err();
+  server_->Stop();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  module->Signal(SIGTERM);
+  EXPECT_EQ(module->Wait(5000), 0) << module->Err();
+  EXPECT_EQ(CountLines(module->Err(), "status0: Database terputus: "), 1) << module->Err();
+  server_->Start();
+  t.Reconnect();
+  EXPECT_EQ(t.Value("SELECT statrun FROM modulaktif"), "1");
+  sim.Stop();
+  Audit();
+}
+
 // An operator starts the module on a second PC against the same database: the two processes
 // share the sales between them, and no sale goes out from both.
 TEST_F(OutletTest, TwoProcessesOfOneModuleExecuteEachSaleOnce) {
