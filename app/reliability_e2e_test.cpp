@@ -126,16 +126,23 @@ class DatabaseRestartTest : public OutletTest {
     EXPECT_EQ(CountLines(err, "status0: Database tersambung kembali setelah "), 1) << err;
   }
 
+  // Module M1 on `sim`, once the first of its sales is settled (nullptr if it is not).
+  std::unique_ptr<RunningProgram> StartWithASettledSale(const SimHarness& sim) {
+    AddHostModule();
+    AddSales("M1", 1, 1);
+    auto module = StartModule("namamodul=M1#comm=7#pin=1234", sim);
+    const std::string status = WaitForValue("SELECT status FROM penjualanproduk", "SUKSES");
+    EXPECT_EQ(status, "SUKSES") << module->Err();
+    return status == "SUKSES" ? std::move(module) : nullptr;
+  }
+
   static inline std::unique_ptr<ThrowawayServer> server_;
 };
 
 TEST_F(DatabaseRestartTest, ModuleOutlivesARestartBetweenSales) {
-  AddHostModule();
-  AddSales("M1", 1, 1);
   SimHarness& sim = StartSim(HostScenario());
-  auto module = StartModule("namamodul=M1#comm=7#pin=1234", sim);
-  ASSERT_EQ(WaitForValue("SELECT status FROM penjualanproduk", "SUKSES"), "SUKSES")
-      << module->Err();
+  auto module = StartWithASettledSale(sim);
+  ASSERT_TRUE(module);
 
   RestartServer(3000);
   AddSales("M1", 2, 1);
@@ -179,12 +186,9 @@ TEST_F(DatabaseRestartTest, SaleInHandIsSettledOnceAfterARestart) {
 // STOP while the server is away: the module does not wait for it and ends within moments; its
 // row keeps the last heartbeat, whose time no longer advances.
 TEST_F(DatabaseRestartTest, StopWhileTheServerIsAwayEndsTheModule) {
-  AddHostModule();
-  AddSales("M1", 1, 1);
   SimHarness& sim = StartSim(HostScenario());
-  auto module = StartModule("namamodul=M1#comm=7#pin=1234", sim);
-  ASSERT_EQ(WaitForValue("SELECT status FROM penjualanproduk", "SUKSES"), "SUKSES")
-      << module->Err();
+  auto module = StartWithASettledSale(sim);
+  ASSERT_TRUE(module);
   server_->Stop();
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   module->Signal(SIGTERM);
