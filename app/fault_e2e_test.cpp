@@ -255,8 +255,10 @@ TEST_F(FaultTest, TenThousandPendingSales) {
   EXPECT_LE(most_in_hand, 1);
   EXPECT_GE(before_stop, 15) << "the slice ran too slowly to say anything";
   // The tick sees the remote stop within two seconds and the module ends at once: only the
-  // sales of those two seconds, the last one closed in hand, come after the slice.
-  EXPECT_LE(after_stop - before_stop, 10);
+  // sales of those two seconds (at the slice's own pace, with a second's margin for a loaded
+  // machine), the last one closed in hand, come after the slice.
+  const int per_second = (before_stop - taken_at_start + 9) / 10;
+  EXPECT_LE(after_stop - before_stop, 3 * per_second + 2);
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   // The sanitizers add shadow memory and hold freed memory back for a while (AddressSanitizer's
   // quarantine): only a build without them measures the module's own memory.
