@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -141,8 +142,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     deliver.force_multipart = message.multipart;
     if (message.multipart) deliver.part_size = message.part_size;
-    const std::vector<std::string> pdus =
-        gsmpdu::EncodeDeliver(message.sender, message.utf8, message.coding, deliver);
+    std::vector<std::string> pdus;
+    try {
+      pdus = gsmpdu::EncodeDeliver(message.sender, message.utf8, message.coding, deliver);
+    } catch (const std::runtime_error&) {
+      return 0;  // more than 255 parts: no sender can write such a message
+    }
     // A lone part waits for its other parts (tested apart); long messages are out of range.
     if (pdus.size() > 19 || (message.multipart && pdus.size() < 2)) return 0;
     if (message.coding == gsmpdu::Coding::Ucs2 && pdus.size() != 1) return 0;
