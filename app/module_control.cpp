@@ -100,13 +100,14 @@ void ModuleControl::Stop() {
     db_.ExecSql("UPDATE modulaktif SET lokasifile=\"-\",statrun=0,autorun=0 WHERE namamodul=\"" +
                 db_.Escape(form_.csumber) + "\"");
     if (worker_) worker_->RequestEnd();
-  } catch (const std::exception&) {
-    // The program ends all the same; the row keeps what it had.
+  } catch (const std::exception& error) {
+    // The program ends all the same; the row keeps what it had, and the operator learns it.
+    form_.SetStatusPanel(0, std::string(kRowNotWritten) + error.what());
   }
   try {
     if (worker_) worker_->CloseSaleInHand(Worker::SaleEnd::Stopped, kStoppedInSale);
   } catch (const std::exception&) {
-    // The server is away: the sale keeps what it had.
+    // The server is away: the sale keeps what it had (CloseSaleInHand named it).
   }
   try {
     port_.Close();
@@ -155,13 +156,14 @@ void ModuleControl::AbortModule(const std::string& message, const std::string& p
                 "\",statrun=0,autorun=2 WHERE comm=\"" + db_.Escape(port) + "\"");
     if (port_.IsOpen()) port_.Close();
     if (worker_) worker_->RequestEnd();
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
     if (worker_) worker_->RequestEnd();
+    form_.SetStatusPanel(0, std::string(kRowNotWritten) + error.what());
   }
   try {
     if (worker_) worker_->CloseSaleInHand(Worker::SaleEnd::Aborted, message);
   } catch (const std::exception&) {
-    // The server is away: the sale keeps what it had.
+    // The server is away: the sale keeps what it had (CloseSaleInHand named it).
   }
   form_.ShowMessage(message);
   app_end_.EndApplication(kExitAborted);

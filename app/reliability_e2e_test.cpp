@@ -184,7 +184,7 @@ TEST_F(DatabaseRestartTest, SaleInHandIsSettledOnceAfterARestart) {
 }
 
 // STOP while the server is away: the module does not wait for it and ends within moments; its
-// row keeps the last heartbeat, whose time no longer advances.
+// row keeps the last heartbeat, whose time no longer advances, and the log says so.
 TEST_F(DatabaseRestartTest, StopWhileTheServerIsAwayEndsTheModule) {
   SimHarness& sim = StartSim(HostScenario());
   auto module = StartWithASettledSale(sim);
@@ -194,6 +194,8 @@ TEST_F(DatabaseRestartTest, StopWhileTheServerIsAwayEndsTheModule) {
   module->Signal(SIGTERM);
   EXPECT_EQ(module->Wait(5000), 0) << module->Err();
   EXPECT_EQ(CountLines(module->Err(), "status0: Database terputus: "), 1) << module->Err();
+  EXPECT_EQ(CountLines(module->Err(), "status0: Status modul tidak tertulis: "), 1)
+      << module->Err();
   server_->Start();
   t.Reconnect();
   EXPECT_EQ(t.Value("SELECT statrun FROM modulaktif"), "1");

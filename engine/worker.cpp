@@ -98,8 +98,10 @@ void Worker::EndOnStop() {
     try {
       module_.db.ExecSql("UPDATE modulaktif SET statrun=0,lokasifile=\"\" WHERE namamodul=\"" +
                          module_.db.Escape(module_.name) + "\"");
-    } catch (const ConnectionLost&) {
-      // The server is away: the row cannot say so, and the module ends all the same.
+    } catch (const ConnectionLost& error) {
+      // The server is away: the row keeps statrun 1 and a heartbeat that no longer advances.
+      // The module ends all the same, and says so.
+      module_.form.SetStatusPanel(0, std::string(kRowNotWritten) + error.what());
     }
     end_requested_.store(true);
   }
@@ -120,14 +122,22 @@ void Worker::CloseSaleInHand(SaleEnd end, const std::string& note) {
   const bool nothing_sent = end == SaleEnd::Aborted &&
                             engine_thread_.load() == std::this_thread::get_id() &&
                             module_.exchange.CommandsWritten() == sale->commands_at_take;
-  if (nothing_sent) {
-    db.ExecSql("UPDATE penjualanproduk SET status=\"GAGAL\",respond=\"" + db.Escape(note) + "\"" +
-               where);
-  } else {
-    db.ExecSql(
-        "UPDATE penjualanproduk SET status=\"PENDING\",respond=IF(respond IS NULL OR "
-        "respond=\"\",\"" +
-        db.Escape(note) + "\",respond)" + where);
+  try {
+    if (nothing_sent) {
+      db.ExecSql("UPDATE penjualanproduk SET status=\"GAGAL\",respond=\"" + db.Escape(note) + "\"" +
+                 where);
+    } else {
+      db.ExecSql(
+          "UPDATE penjualanproduk SET status=\"PENDING\",respond=IF(respond IS NULL OR "
+          "respond=\"\",\"" +
+          db.Escape(note) + "\",respond)" + where);
+    }
+  } catch (const std::exception& error) {
+    // The sale stays taken without a status: the operator must know which one to settle by
+    // hand.
+    module_.form.SetStatusPanel(
+        0, "Transaksi " + std::to_string(sale->idx) + " tanpa status: " + error.what());
+    throw;
   }
 }
 

@@ -31,7 +31,9 @@
 // it was going to end.
 //
 // Every sale taken ends with a visible outcome, also when the module ends under it: STOP
-// and AbortModule close the sale in hand (CloseSaleInHand) before the program ends.
+// and AbortModule close the sale in hand (CloseSaleInHand) before the program ends. When
+// the server is away at that moment, neither the module's row nor the sale can be written;
+// the first status-bar panel (tovalinkd's log) then names what was left as it was.
 
 #include <atomic>
 #include <memory>
@@ -51,6 +53,11 @@ namespace tovalink {
 // 0. A whole number is written without separators or fraction; a fraction as a plain decimal
 // with "." and as many digits as it needs (never in exponent form).
 std::string NominalText(double denomination, int64_t jumlah);
+
+// What the first status-bar panel says, before the server's text, when a module ends and its
+// row could not be written: the row still shows it running, with a heartbeat that no longer
+// advances.
+inline constexpr const char* kRowNotWritten = "Status modul tidak tertulis: ";
 
 class Worker {
  public:
@@ -73,7 +80,8 @@ class Worker {
   // `respond`: "GAGAL" when nothing of it reached the modem and the worker is not going on
   // (AbortModule on the worker thread), otherwise "PENDING" (its request may have gone; a
   // reply still settles it, and an empty `respond` gets the note). A sale already settled
-  // keeps its outcome. Any thread; at most once per sale. Database errors reach the caller.
+  // keeps its outcome. Any thread; at most once per sale. Database errors reach the caller,
+  // and the first status-bar panel names the sale left without a status.
   void CloseSaleInHand(SaleEnd end, const std::string& note);
 
   // The body of the thread, public for tests that run the engine on their own thread.

@@ -332,6 +332,30 @@ TEST_F(WorkerSalesTest, EndingModuleGivesTheSaleInHandItsOutcome) {
             "4|PENDING|STOP\n5|PENDING|Isi 0815");
 }
 
+// STOP while the server is away: the sale in hand cannot be given its outcome, so it stays
+// taken without a status, and the operator is told which sale that is.
+TEST_F(WorkerSalesTest, SaleLeftWithoutStatusIsNamed) {
+  KeepConnection();
+  t.Run("DELETE FROM penjualanproduk WHERE idx>1;");
+  std::string panel;
+  RunWorker(600'000, std::make_unique<RecordingChannel>(executed, [this, &panel](const Sale&) {
+              RunningWorker()->RequestEnd();
+              form.StopRequested = true;
+              db.InjectFaults([](const std::string& statement, Database::FaultPoint point) {
+                return point == Database::FaultPoint::BeforeSending &&
+                               statement.rfind("UPDATE penjualanproduk SET status=", 0) == 0
+                           ? Database::Fault::Drop
+                           : Database::Fault::None;
+              });
+              EXPECT_THROW(RunningWorker()->CloseSaleInHand(Worker::SaleEnd::Stopped, "STOP"),
+                           ConnectionLost);
+              db.InjectFaults({});
+              panel = form.StatusPanel(0);
+            }));
+  EXPECT_EQ(panel, "Transaksi 1 tanpa status: Lost connection to server during query (injected)");
+  EXPECT_EQ(Statuses(), "1|1||");
+}
+
 TEST_F(WorkerSalesTest, TenThousandSalesEachTakenOnceAndStopWithinOneSale) {
   t.Run(
       "DELETE FROM penjualanproduk;"
