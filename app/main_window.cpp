@@ -354,6 +354,8 @@ void TFRMain::Render(const FormChange& change) {
     case FormDisplay::Buttons:
       RenderButtons();
       break;
+    case FormDisplay::Log:
+      break;  // the journal's alone: the window shows the same through its displays
   }
 }
 

@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
         break;
       case FormDisplay::Message: line = "message: " + change.text; break;
       case FormDisplay::Buttons: return;
+      case FormDisplay::Log: line = change.text; break;
     }
     // One reading of the clock per line, so that a line written at midnight cannot carry one
     // day's date with the next day's time. One write per line: standard error flushes after

@@ -117,6 +117,10 @@ void Form::ShowMessage(const std::string& text) {
   Notify({FormDisplay::Message, 0, {}, text});
 }
 
+void Form::Log(LogPriority priority, const std::string& text) {
+  Notify({FormDisplay::Log, static_cast<int>(priority), {}, text});
+}
+
 std::vector<std::string> Form::Messages() const {
   std::lock_guard lock(mutex_);
   return messages_;

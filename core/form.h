@@ -31,7 +31,12 @@ enum class FormDisplay {
   Method,       // the method box `cmethod`; text is its new content
   Message,      // a message to the operator; text is the message
   Buttons,      // START/STOP/"Set Modem" enabling changed
+  Log,          // a line for the module's journal only; index is its LogPriority
 };
+
+// The priorities of the journal's lines, as syslog numbers them (journald reads them from a
+// "<N>" prefix): what a technician follows is a notice, the modem dialogue is debug.
+enum class LogPriority { Error = 3, Warning = 4, Notice = 5, Info = 6, Debug = 7 };
 
 // `StopRequested`: set by STOP, read by the worker and by SendAT before every exchange. An
 // atomic flag; a watcher (set before the module runs, for tests) is told of every assignment,
@@ -98,6 +103,9 @@ class Form {
   void SetGmkVisible(bool shown);
   bool GmkVisible() const;
   void ShowMessage(const std::string& text);
+  // A line for the journal that no display shows: a sale's outcome, a server lost and back.
+  // The window ignores it; tovalinkd writes it with its priority.
+  void Log(LogPriority priority, const std::string& text);
   std::vector<std::string> Messages() const;
 
   // Buttons and the group "Set Modem".
