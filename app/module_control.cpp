@@ -4,20 +4,14 @@
 
 namespace tovalink {
 
-namespace {
-
-// The respond of a sale that STOP met in hand (unless a reply already gave it one).
-constexpr const char* kStoppedInSale = "Modul di-STOP saat transaksi berjalan";
-
-}  // namespace
-
 ModuleControl::ModuleControl(Form& form, Database& db, Clock& clock, SerialPort& port,
-                             AppEnd& app_end)
+                             AppEnd& app_end, std::string working_folder)
     : form_(form),
       db_(db),
       clock_(clock),
       port_(port),
       app_end_(app_end),
+      working_folder_(std::move(working_folder)),
       exchange_(port, form, clock, [this](const std::string& message, const std::string& port_text) {
         AbortModule(message, port_text);
       }) {}
@@ -73,6 +67,15 @@ ModuleControl::StartResult ModuleControl::Start() {
   buttons.stop_enabled = true;
   form_.SetButtons(buttons);
 
+  // The sale journal of this module, in its working folder: another program of the same name
+  // there, or a folder it cannot write, leaves it no safe way to sell.
+  try {
+    journal_ = std::make_unique<SaleJournal>(working_folder_, form_.csumber);
+  } catch (const JournalError& error) {
+    AbortModule(error.what(), form_.cport);
+    return StartResult::Aborted;
+  }
+
   std::unique_ptr<Channel> channel = MakeChannel(form_.ctipeprov);
   worker_ = std::make_unique<Worker>(
       Module{form_, db_, clock_, exchange_,
@@ -80,7 +83,7 @@ ModuleControl::StartResult ModuleControl::Start() {
                AbortModule(message, port_text);
              },
              app_end_, form_.csumber, form_.cport, std::move(modem)},
-      std::move(channel));
+      std::move(channel), *journal_);
   worker_->Start();
   return StartResult::Running;
 }
@@ -105,7 +108,7 @@ void ModuleControl::Stop() {
     form_.SetStatusPanel(0, std::string(kRowNotWritten) + error.what());
   }
   try {
-    if (worker_) worker_->CloseSaleInHand(Worker::SaleEnd::Stopped, kStoppedInSale);
+    if (worker_) worker_->CloseSaleInHand(kStoppedWhy);
   } catch (const std::exception&) {
     // The server is away: the sale keeps what it had (CloseSaleInHand named it).
   }
@@ -161,7 +164,7 @@ void ModuleControl::AbortModule(const std::string& message, const std::string& p
     form_.SetStatusPanel(0, std::string(kRowNotWritten) + error.what());
   }
   try {
-    if (worker_) worker_->CloseSaleInHand(Worker::SaleEnd::Aborted, message);
+    if (worker_) worker_->CloseSaleInHand("modul berhenti (" + message + ")");
   } catch (const std::exception&) {
     // The server is away: the sale keeps what it had (CloseSaleInHand named it).
   }

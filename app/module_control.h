@@ -38,7 +38,10 @@ inline constexpr int kTickMs = 2000;
 
 class ModuleControl {
  public:
-  ModuleControl(Form& form, Database& db, Clock& clock, SerialPort& port, AppEnd& app_end);
+  // `working_folder`: where the module keeps its sale journal (the front ends: the current
+  // folder, which the service sets to the module's own).
+  ModuleControl(Form& form, Database& db, Clock& clock, SerialPort& port, AppEnd& app_end,
+                std::string working_folder);
   ~ModuleControl();  // ends and joins a worker left running (tests)
   ModuleControl(const ModuleControl&) = delete;
   ModuleControl& operator=(const ModuleControl&) = delete;
@@ -67,7 +70,9 @@ class ModuleControl {
   Clock& clock_;
   SerialPort& port_;
   AppEnd& app_end_;
+  const std::string working_folder_;
   Exchange exchange_;
+  std::unique_ptr<SaleJournal> journal_;
   std::unique_ptr<Worker> worker_;
   std::atomic<bool> timer_on_{false};
   std::atomic<bool> ended_{false};

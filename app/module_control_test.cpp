@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "modem/scripted_port.h"
+#include "testsupport/process.h"
 #include "testsupport/test_database.h"
 
 namespace tovalink {
@@ -54,7 +55,8 @@ class ModuleControlTest : public ::testing::Test {
   ScriptedPort port;
   Form form;
   RecordingEnd app_end;
-  ModuleControl control{form, db, clock, port, app_end};
+  TempFolder work;  // the modules' working folder: their sale journals
+  ModuleControl control{form, db, clock, port, app_end, work.path()};
 };
 
 TEST_F(ModuleControlTest, StartWritesTheHeartbeatAndTakesTheProviderType) {
@@ -96,7 +98,7 @@ TEST_F(ModuleControlTest, DialRepliesEndByModemType) {
     other.ctipeprov = "HS1";
     ScriptedPort silent(clock);
     RecordingEnd end;
-    ModuleControl module(other, db, clock, silent, end);
+    ModuleControl module(other, db, clock, silent, end, work.path());
     module.Start();
     EXPECT_EQ(other.DialSuffix, c.suffix) << c.modem;
     EXPECT_EQ(other.DialReplyEnd, c.reply_end) << c.modem;
@@ -117,7 +119,7 @@ TEST_F(ModuleControlTest, MoreThanEightModulesRefuseToStart) {
   other.csumber = "M1";
   other.cport = "5";
   RecordingEnd end;
-  ModuleControl refused(other, db, clock, port, end);
+  ModuleControl refused(other, db, clock, port, end, work.path());
   const std::string before = t.Dump("SELECT * FROM modulaktif ORDER BY namamodul");
   EXPECT_EQ(refused.Start(), ModuleControl::StartResult::Refused);
   EXPECT_EQ(other.Messages(), std::vector<std::string>{"Jumlah Modul Maksimal 8 Modul"});

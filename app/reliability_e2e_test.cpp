@@ -211,8 +211,12 @@ TEST_F(OutletTest, TwoProcessesOfOneModuleExecuteEachSaleOnce) {
   AddSales("M1", 1, kSales);
   SimHarness& first_sim = StartSim(HostScenario());
   SimHarness& second_sim = StartSim(HostScenario());
+  // The second PC has its own copy of the program and its own working folder.
+  TempFolder second_pc;
+  CopyProgram(TOVALINKD_PATH, second_pc.path());
+  WriteSettingsFile(second_pc.path(), t.Name());
   auto first = StartModule("namamodul=M1#comm=7#pin=1234", first_sim);
-  auto second = StartModule("namamodul=M1#comm=7#pin=1234", second_sim);
+  auto second = StartModule("namamodul=M1#comm=7#pin=1234", second_sim, second_pc.path());
   EXPECT_EQ(WaitForValue("SELECT COUNT(*) FROM penjualanproduk WHERE status='SUKSES'",
                          std::to_string(kSales), 60000),
             std::to_string(kSales))

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
   RealClock clock;
   TermiosPort port;
   ProcessEnd process_end;
-  ModuleControl control(form, db, clock, port, process_end);
+  ModuleControl control(form, db, clock, port, process_end, ".");
   TFRMain window(form, db, control);
   OpenOperatorWindow(window, form, db, ProgramFolder(), options.start_argument);
   const int status = QApplication::exec();

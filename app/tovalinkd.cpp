@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
 
   TermiosPort port;
   ProcessEnd process_end;
-  ModuleControl control(form, db, clock, port, process_end);
+  ModuleControl control(form, db, clock, port, process_end, ".");
   ModuleControl::StartResult started = ModuleControl::StartResult::Aborted;
   try {
     started = control.Start();

@@ -13,7 +13,8 @@ if(BUILD_TESTING)
   # Runs with QT_QPA_PLATFORM=offscreen (set by the test itself when the variable is missing).
   # Leaves a picture of the window and of the icon in the build tree for a person to look at.
   tovalink_test(window_test window_test.cpp)
-  target_link_libraries(window_test PRIVATE tovalink_window tovalink_modem_testing Qt6::Test)
+  target_link_libraries(window_test PRIVATE tovalink_window tovalink_modem_testing
+                                            tovalink_processtesting Qt6::Test)
   target_compile_definitions(window_test PRIVATE
                              WINDOW_SCREENSHOT="${CMAKE_BINARY_DIR}/window.png"
                              ICON_PICTURE="${CMAKE_BINARY_DIR}/tovalink-icon.png")

@@ -34,6 +34,7 @@
 #include "core/form.h"
 #include "modem/scripted_port.h"
 #include "modem/serial_port.h"
+#include "testsupport/process.h"
 #include "testsupport/test_database.h"
 
 namespace tovalink {
@@ -120,7 +121,8 @@ class WindowTest : public ::testing::Test {
   VirtualClock clock_;
   TermiosPort port_;
   RecordingEnd end_;
-  ModuleControl control_{form_, db_, clock_, port_, end_};
+  TempFolder work_;  // the module's working folder: its sale journal
+  ModuleControl control_{form_, db_, clock_, port_, end_, work_.path()};
   std::unique_ptr<TFRMain> window_;
 };
 
@@ -341,7 +343,7 @@ TEST_F(WindowTest, ExitProgramOnARunningModuleIsStop) {
   // worker's own stop branch may run first and end the program without STOP's row.
   ScriptedPort port(clock_);
   port.On("AT", "\r\nOK\r\n");
-  ModuleControl control(form_, db_, clock_, port, end_);
+  ModuleControl control(form_, db_, clock_, port, end_, work_.path());
   TFRMain window(form_, db_, control);
   ASSERT_EQ(OpenOperatorWindow(window, form_, db_, folder_.string(), "namamodul=A0#comm=3#pin=9"),
             StartupOutcome::StartModule);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "engine/module.h"
+#include "engine/sale_in_hand.h"
 
 namespace tovalink {
 
@@ -23,9 +24,11 @@ class Channel {
   // The kind the worker hands a sale of this product over with.
   virtual SaleKind KindOf(const std::string& product_id) const = 0;
 
-  // Executes one sale that the worker has marked taken. Every outcome goes to the database;
-  // a fatal modem failure ends the module through AbortModule.
-  virtual void RunSale(Module& module, const Sale& sale) = 0;
+  // Executes the sale in hand, which the worker has taken: begins it, crosses its point of no
+  // return before the first command that may make the operator execute it (sending nothing
+  // when the crossing is refused), and ends it through `sale` (engine/sale_in_hand.h) or a
+  // reply that settles it. A fatal modem failure ends the module through AbortModule.
+  virtual void RunSale(Module& module, SaleInHand& sale) = 0;
 
   // Runs once at worker start, after the modem's initialisation. Returns false when the
   // module was ended (the worker then stops). Most providers have nothing to do.

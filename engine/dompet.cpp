@@ -4,6 +4,7 @@
 
 #include "engine/reply_reading.h"
 #include "engine/supplier.h"
+#include "modem/at_text.h"
 #include "settle/settle_reply.h"
 #include "sms/send_sms.h"
 #include "store/products.h"
@@ -48,8 +49,8 @@ enum class NextStep {
 // becomes `respond` when nothing settles the sale) and its steps.
 class WalletSale {
  public:
-  WalletSale(Module& module, const Sale& sale)
-      : module_(module), sale_(sale), idx_(std::to_string(sale.idx)) {}
+  WalletSale(Module& module, SaleInHand& in_hand)
+      : module_(module), in_hand_(in_hand), sale_(in_hand.sale()) {}
 
   void Run();
 
@@ -72,17 +73,14 @@ class WalletSale {
   void LogAndSettle(const std::string& code, const std::string& text);
 
   Module& module_;
+  SaleInHand& in_hand_;
   const Sale& sale_;
-  const std::string idx_;
   Settlement result_ = Settlement::NotSettled;
   std::string last_text_;
 };
 
 void WalletSale::Run() {
-  Database& db = module_.db;
-  const LocalDateTime now = module_.clock.Local();
-  db.ExecSql("UPDATE penjualanproduk SET flag=1,tglwaktuproses='" + Clock::FormatDate(now) + " " +
-             Clock::FormatTime(now) + "' WHERE idx=" + idx_);
+  in_hand_.Begin(sale_row::Spacing::OneSpace);
   const std::string& method = module_.form.cmethod;
   NextStep next;
   if (method == "DIAL101") {
@@ -104,6 +102,7 @@ NextStep WalletSale::Dial101() {
   const std::string& suffix = module_.modem.dial_suffix;
   const int waiting = WaitingTime(module_);
   std::string reply;
+  if (!in_hand_.Cross()) return NextStep::Done;
   // The operator answers by SMS: only its indication ("CMT") or the waiting time ends the
   // dial, whatever the USSD answer says.
   if (!Send("ATD" + Dial101Code(sale_.nominal, sale_.barcode, sale_.pin) + suffix + "\r", waiting,
@@ -121,14 +120,13 @@ NextStep WalletSale::Dial101() {
 }
 
 NextStep WalletSale::XlTunai() {
-  Database& db = module_.db;
   const std::string code = XlTunaiCode(sale_.nominal, sale_.barcode, sale_.pin);
   if (code.empty()) {
-    db.ExecSql("UPDATE penjualanproduk set respond=\"DENOM " + db.Escape(sale_.nominal) +
-               " TIDAK DAPAT MELAKUKAN XLTUNAI\" WHERE idx=" + idx_);
+    in_hand_.DenomRefused();
     return NextStep::Done;
   }
   std::string reply;
+  if (!in_hand_.Cross()) return NextStep::Done;
   if (!Send("ATD" + code + module_.modem.dial_suffix + "\r", WaitingTime(module_), "PIN", "xxxx",
             reply)) {
     return NextStep::Done;
@@ -143,6 +141,8 @@ NextStep WalletSale::Dial151() {
   const std::string code = Dial151Code(sale_.nominal, sale_.barcode);
   const int waiting = WaitingTime(module_);
   std::string ignored;
+  // The USSD request is the point of no return: from it on, the operator may act on the sale.
+  if (!in_hand_.Cross()) return NextStep::Done;
   for (int attempt = 1; attempt <= 2; ++attempt) {
     std::string reply;
     if (!Send("AT+CUSD=1," + code + "\r", waiting, "PIN", "xxxx", reply)) return NextStep::Done;
@@ -183,15 +183,21 @@ NextStep WalletSale::Dial151() {
 NextStep WalletSale::KeypadMacro() {
   // Unlike a host's macro, every piece is pressed, an empty one too (as an empty key string),
   // each followed by its pause.
-  RunMacro(module_, FillMacroWords(ProductMacro(module_.db, sale_.idproduk), sale_),
-           EmptyKeyPieces::Press);
+  const std::string macro = FillMacroWords(ProductMacro(module_.db, sale_.idproduk), sale_);
+  if (const std::string fault = KeyStringFault(macro); !fault.empty()) {
+    in_hand_.Refuse("macro produk " + fault);
+    return NextStep::Done;
+  }
+  if (!in_hand_.Cross()) return NextStep::Done;
+  RunMacro(module_, macro, EmptyKeyPieces::Press);
   return NextStep::WaitThenList;
 }
 
 NextStep WalletSale::TransfPulsa() {
   // A completed walk has made the SIM send its request; a missing item has written its
   // respond (a missing menu has ended the module too), and five failed attempts end it.
-  if (WalkStkSale(module_, WalletSaleWalk(sale_)).outcome != StkWalkOutcome::Completed) {
+  if (WalkStkSale(module_, WalletSaleWalk(sale_), in_hand_).outcome !=
+      StkWalkOutcome::Completed) {
     return NextStep::Done;
   }
   return NextStep::WaitThenList;
@@ -199,13 +205,12 @@ NextStep WalletSale::TransfPulsa() {
 
 void WalletSale::LogAndSettle(const std::string& code, const std::string& text) {
   LogExchange(module_, code, text);
-  KeepFirst(result_, SettleReply(module_.db, module_.clock, text, sale_.barcode, 1));
+  KeepFirst(result_, in_hand_.Settle(text));
 }
 
 void WalletSale::ReadRepliesAndBalance(NextStep from) {
-  Database& db = module_.db;
   ReplyOptions replies;
-  replies.destination = sale_.barcode;
+  replies.in_hand = &in_hand_;
   replies.cleaning = TextCleaning::WithoutQuotes;
   replies.log_failure = LogFailure::ShowAndGoOn;
   replies.listing_failure = ListingFailure::ShowAndGoOn;
@@ -215,10 +220,7 @@ void WalletSale::ReadRepliesAndBalance(NextStep from) {
   KeepFirst(result_, reading.result);
   if (reading.messages > 0) last_text_ = reading.last_text;
 
-  if (result_ == Settlement::NotSettled) {
-    db.ExecSql("UPDATE penjualanproduk SET respond=\"" + db.Escape(last_text_) +
-               "\",status=\"PENDING\" WHERE idx=" + idx_);
-  }
+  if (result_ == Settlement::NotSettled) in_hand_.Pending(last_text_);
   if (result_ == Settlement::Succeeded) {
     module_.form.SetMsaldo("");
     return;
@@ -232,7 +234,7 @@ class DompetChannel : public Channel {
  public:
   SaleKind KindOf(const std::string&) const override { return SaleKind::Wallet(); }
 
-  void RunSale(Module& module, const Sale& sale) override { WalletSale(module, sale).Run(); }
+  void RunSale(Module& module, SaleInHand& in_hand) override { WalletSale(module, in_hand).Run(); }
 
   void RequestBalance(Module& module, const HostBalance&) override { AskWalletBalance(module); }
 };
@@ -272,12 +274,12 @@ StkSaleWalk WalletSaleWalk(const Sale& sale) {
   walk.item_test = ItemNumberTest::None;
   walk.after_choice = {
       {"AT+STGI=1\r", "OK\r\n"},   {"AT+STGR=1\r", "STIN"},   {"AT+STGI=3\r", "OK\r\n"},
-      {"AT+STGR=3,1\r", ">"},       {sale.pin + "\x1A", "STIN"}, {"AT+STGI=1\r", "OK\r\n"},
-      {"AT+STGR=1\r", "+STIN: 9"},
+      {"AT+STGR=3,1\r", ">"},
+      {sale.pin + "\x1A", "STIN", StkReplyUse::Ignored, StkCrossing::PointOfNoReturn},
+      {"AT+STGI=1\r", "OK\r\n"},  {"AT+STGR=1\r", "+STIN: 9"},
   };
   walk.poll_error_token = "xxxx";
   walk.attempts = 5;
-  walk.sale_index = sale.idx;
   return walk;
 }
 

@@ -54,7 +54,7 @@ class DompetTest : public ModuleFixture {
     sale.nominal = nominal;
     sale.kind = SaleKind::Wallet();
     sale.jumlah = 1;
-    wallet->RunSale(module, sale);
+    wallet->RunSale(module, InHand(sale));
   }
 
   // The commands written after the sale was taken, the SMS submissions' PDUs left out.
@@ -324,7 +324,7 @@ class TransfPulsaTest : public SimModuleFixture {
     sale.nominal = nominal;
     sale.kind = SaleKind::Wallet();
     sale.jumlah = 1;
-    MakeChannel("DOMPET")->RunSale(*module, sale);
+    MakeChannel("DOMPET")->RunSale(*module, InHand(sale));
   }
 
   // The label of each item chosen in the nominal list.

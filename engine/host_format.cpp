@@ -26,18 +26,16 @@ class HostFormatChannel : public Channel {
   explicit HostFormatChannel(std::string host_id) : host_id_(std::move(host_id)) {}
 
   SaleKind KindOf(const std::string&) const override { return SaleKind::HostServer(); }
-  void RunSale(Module& module, const Sale& sale) override;
+  void RunSale(Module& module, SaleInHand& in_hand) override;
 
  private:
   std::string host_id_;
 };
 
-void HostFormatChannel::RunSale(Module& module, const Sale& sale) {
+void HostFormatChannel::RunSale(Module& module, SaleInHand& in_hand) {
+  const Sale& sale = in_hand.sale();
   Database& db = module.db;
-  const std::string idx = std::to_string(sale.idx);
-  const LocalDateTime now = module.clock.Local();
-  db.ExecSql("UPDATE penjualanproduk SET flag=1,tglwaktuproses='" + Clock::FormatDate(now) + " " +
-             Clock::FormatTime(now) + "' WHERE idx=" + idx);
+  in_hand.Begin(sale_row::Spacing::OneSpace);
 
   std::string method, format, sms_center, balance_method, balance_format;
   Rows host = db.OpenSql(
@@ -64,26 +62,33 @@ void HostFormatChannel::RunSale(Module& module, const Sale& sale) {
     request = ReplaceFirstNoCase(request, "<pin>", sale.pin);
   }
 
+  // A sale macro is the product's, not the host's format.
+  const std::string sent = method == "MENUMACRO"
+                               ? FillMacroWords(ProductMacro(db, sale.idproduk), sale)
+                               : request;
+  if (const std::string fault = MethodTextFault(method, sent, sms_center); !fault.empty()) {
+    in_hand.Refuse(fault);
+    return;
+  }
+  const bool sends = method == "SMS" || method == "DIAL" || method == "MENUMACRO";
+  if (sends && !in_hand.Cross()) return;
   if (method == "SMS") {
     // A module that is stopping sends nothing; that is not the supplier refusing the sale.
-    if (SendByMethod(module, method, request, sms_center).sms == SmsResult::Failed) {
+    if (SendByMethod(module, method, sent, sms_center).sms == SmsResult::Failed) {
       LogExchange(module, sms_center, "FAILED SENT");
     }
   } else if (method == "DIAL") {
-    const std::string reply = SendByMethod(module, method, request, sms_center).dial_reply;
-    result = SettleReply(db, module.clock, reply, sale.barcode, 1);
+    const std::string reply = SendByMethod(module, method, sent, sms_center).dial_reply;
+    result = in_hand.Settle(reply);
   } else if (method == "MENUMACRO") {
-    RunMacro(module, FillMacroWords(ProductMacro(db, sale.idproduk), sale));
+    RunMacro(module, sent);
   }
 
   ReplyOptions replies;
-  replies.destination = sale.barcode;
+  replies.in_hand = &in_hand;
   const ReplyReading reading = CollectReplies(module, replies);
   KeepFirst(result, reading.result);
-  if (result == Settlement::NotSettled) {
-    db.ExecSql("UPDATE penjualanproduk SET respond=\"" + db.Escape(reading.last_text) +
-               "\",status=\"PENDING\" WHERE idx=" + idx);
-  }
+  if (result == Settlement::NotSettled) in_hand.Pending(reading.last_text);
 
   std::string balance_text;
   if (result != Settlement::Succeeded) {

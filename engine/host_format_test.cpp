@@ -39,7 +39,7 @@ class SupplierTest : public ModuleFixture {
     return sale;
   }
 
-  void RunHostFormat(const Sale& sale) { host->RunSale(module, sale); }
+  void RunHostFormat(const Sale& sale) { host->RunSale(module, InHand(sale)); }
   void CheckBalance() { tovalink::CheckBalance(module, *host, "H"); }
 
   std::unique_ptr<Channel> host = MakeHostFormatChannel("H");

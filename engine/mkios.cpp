@@ -37,7 +37,7 @@ std::string NthField(const std::string& text, int n) {
   return field;
 }
 
-bool ParseStock(Form& form, const std::string& reply) {
+bool ParseStock(Form& form, const std::string& reply, std::set<std::string>* named) {
   if (reply.find("Stok") == std::string::npos && reply.find("Stock") == std::string::npos) {
     return false;
   }
@@ -53,7 +53,10 @@ bool ParseStock(Form& form, const std::string& reply) {
     if (equals == std::string::npos || equals <= start) continue;
     const std::string name = Trim(field.substr(start, equals - start));
     for (const char* known : kNames) {
-      if (name == known) form.SetStock("S" + name.substr(1), DigitsOnly(field.substr(equals + 1)));
+      if (name != known) continue;
+      const std::string box = "S" + name.substr(1);
+      form.SetStock(box, DigitsOnly(field.substr(equals + 1)));
+      if (named != nullptr) named->insert(box);
     }
   }
   return true;
@@ -82,7 +85,8 @@ std::string StockCommand(const Module& module) {
 
 struct StockReading {
   bool read = false;
-  std::string reply;  // the last reply, as received; "" when no request was sent
+  std::string reply;             // the last reply, as received; "" when no request was sent
+  std::set<std::string> named;   // the boxes the stock reply named
 };
 
 // Asks for the stock until the operator answers with a stock reply (which ParseStock puts into
@@ -97,7 +101,8 @@ StockReading ReadStock(Module& module, int64_t pause_ms) {
     std::string reply;
     module.exchange.SendAT(StockCommand(module), 20, module.modem.dial_reply_end, "ERROR", reply);
     stock.reply = reply;
-    stock.read = ParseStock(module.form, reply);
+    stock.named.clear();
+    stock.read = ParseStock(module.form, reply, &stock.named);
     module.clock.SleepMs(pause_ms);
   }
   module.form.SetStatusPanel(0, "");
@@ -132,7 +137,7 @@ class MkiosChannel : public Channel {
     return SaleKind::ProductPrefixOf(product_id);
   }
 
-  void RunSale(Module& module, const Sale& sale) override;
+  void RunSale(Module& module, SaleInHand& in_hand) override;
 
   // The stock is read once before the first sale, so that an undecided sale can be judged by
   // it. A CDMA phone dials no stock code.
@@ -160,18 +165,16 @@ class MkiosChannel : public Channel {
   }
 };
 
-void MkiosChannel::RunSale(Module& module, const Sale& sale) {
-  Database& db = module.db;
+void MkiosChannel::RunSale(Module& module, SaleInHand& in_hand) {
+  const Sale& sale = in_hand.sale();
   Form& form = module.form;
-  const SuccessWording wording = SuccessRule(db, sale.idproduk);
+  const SuccessWording wording = SuccessRule(module.db, sale.idproduk);
   form.SetMethodBox("ALL_SIMPATI");
-  const std::string idx = std::to_string(sale.idx);
-  const LocalDateTime now = module.clock.Local();
-  db.ExecSql("UPDATE penjualanproduk SET flag=1,tglwaktuproses='" + Clock::FormatDate(now) + " " +
-             Clock::FormatTime(now) + "' WHERE idx=" + idx);
+  in_hand.Begin(sale_row::Spacing::OneSpace);
 
   // The operator's answer to the dial is the sale's reply: no SMS is awaited.
   const std::string command = SaleCommand(sale);
+  if (!in_hand.Cross()) return;
   std::string received;
   module.exchange.SendAT(command + module.modem.dial_suffix + "\r", 30, module.modem.dial_reply_end,
                          "ERROR", received);
@@ -186,16 +189,17 @@ void MkiosChannel::RunSale(Module& module, const Sale& sale) {
       reply.find(wording.pesansuksesgagal) != std::string::npos) {
     const int count = StockFromReply(reply);
     if (count != kMissingCount && !box.empty()) form.SetStock(box, std::to_string(count));
-    db.ExecSql("UPDATE penjualanproduk SET respond=\"" + db.Escape(reply) +
-               "\",status=\"SUKSES\",sn_token=\"" + db.Escape(serial) + "\" WHERE idx=" + idx);
+    in_hand.DialSucceeded(reply, serial);
   } else {
     // The answer decides nothing: the stock of the sale's vouchers, before and after, does.
-    db.ExecSql("UPDATE penjualanproduk SET respond=\"" + db.Escape(reply) + "\" WHERE idx=" + idx);
+    in_hand.Respond(reply);
     const int before = BoxCount(form, box);
     const StockReading stock = ReadStock(module, 2000);
     if (module.Ending()) return;
     balance_text = CleanReply(stock.reply);
-    const int after = BoxCount(form, box);
+    // A box the stock reply did not name still shows the count before: the stock after is
+    // unknown, not unchanged.
+    const int after = stock.named.count(box) > 0 ? BoxCount(form, box) : kMissingCount;
     // A sale is judged only on two counts that were read; otherwise it stays open for the
     // operator (and for a later SMS) with what the module saw.
     std::string note;
@@ -205,11 +209,10 @@ void MkiosChannel::RunSale(Module& module, const Sale& sale) {
       note = "STOK " + (box.empty() ? sale.nominal : box) + " TIDAK DIKETAHUI: " + balance_text;
     }
     if (!note.empty()) {
-      db.ExecSql("UPDATE penjualanproduk SET respond=\"" + db.Escape(note + " | " + reply) +
-                 "\",status=\"PENDING\" WHERE idx=" + idx);
+      in_hand.Pending(note + " | " + reply);
     } else {
-      db.ExecSql("UPDATE penjualanproduk SET status=\"" +
-                 std::string(after == before ? "GAGAL" : "SUKSES") + "\" WHERE idx=" + idx);
+      in_hand.StockJudged(after == before ? sale_row::StockVerdict::NotSold
+                                          : sale_row::StockVerdict::Sold);
     }
   }
   form.SetMsaldo(balance_text);

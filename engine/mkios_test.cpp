@@ -72,7 +72,7 @@ class MkiosSaleTest : public ModuleFixture {
     sale.kind = channel->KindOf(product_id);
     return sale;
   }
-  void RunMkios(const Sale& sale) { channel->RunSale(module, sale); }
+  void RunMkios(const Sale& sale) { channel->RunSale(module, InHand(sale)); }
   std::string Dial(const std::string& text) {
     return "\r\n+CUSD: 0,\"" + text + "\"" + module.modem.dial_reply_end;
   }

@@ -5,6 +5,7 @@
 
 #include "engine/reply_reading.h"
 #include "engine/supplier.h"
+#include "modem/at_text.h"
 #include "settle/reply_text.h"
 #include "store/products.h"
 #include "store/text.h"
@@ -35,12 +36,12 @@ StkSaleWalk MtronikSaleWalk(const Sale& sale) {
   walk.item_test = ItemNumberTest::WholeNumber;
   walk.after_choice = {
       {"AT+STGI=3\r", "OK\r\n"},   {"AT+STGR=3,1\r", ">"},
-      {sale.pin + "\x1A", "STIN"}, {"AT+STGI=1\r", "OK\r\n", StkReplyUse::Screen},
+      {sale.pin + "\x1A", "STIN", StkReplyUse::Ignored, StkCrossing::PointOfNoReturn},
+      {"AT+STGI=1\r", "OK\r\n", StkReplyUse::Screen},
       {"AT+STGR=1\r", "+STIN: 9"},
   };
   walk.poll_error_token = "xxxx";
   walk.attempts = 5;
-  walk.sale_index = sale.idx;
   return walk;
 }
 
@@ -127,52 +128,53 @@ void RunBalanceWalk(Module& module, const std::string& pin) {
 class MtronikChannel : public Channel {
  public:
   SaleKind KindOf(const std::string&) const override { return SaleKind::Mtronik(); }
-  void RunSale(Module& module, const Sale& sale) override;
+  void RunSale(Module& module, SaleInHand& in_hand) override;
 
  private:
-  static void SettleSale(Module& module, const Sale& sale, const std::string& screen);
+  static void SettleSale(Module& module, SaleInHand& in_hand, const std::string& screen);
 };
 
-void MtronikChannel::RunSale(Module& module, const Sale& sale) {
+void MtronikChannel::RunSale(Module& module, SaleInHand& in_hand) {
+  const Sale& sale = in_hand.sale();
   Database& db = module.db;
-  const LocalDateTime now = module.clock.Local();
-  // Two spaces before WHERE: the statement as the outlet's tools have always seen it.
-  db.ExecSql("UPDATE penjualanproduk SET flag=1,tglwaktuproses='" + Clock::FormatDate(now) + " " +
-             Clock::FormatTime(now) + "'  WHERE idx=" + std::to_string(sale.idx));
+  in_hand.Begin(sale_row::Spacing::TwoSpaces);
 
   std::string screen;
   if (module.modem.family == ModemFamily::Siemens) {
-    RunMacro(module, FillMacroWords(ProductMacro(db, sale.idproduk), sale), EmptyKeyPieces::Skip);
+    const std::string macro = FillMacroWords(ProductMacro(db, sale.idproduk), sale);
+    if (const std::string fault = KeyStringFault(macro); !fault.empty()) {
+      in_hand.Refuse("macro produk " + fault);
+      return;
+    }
+    if (!in_hand.Cross()) return;
+    RunMacro(module, macro, EmptyKeyPieces::Skip);
   } else {
-    const StkWalkResult walk = WalkStkSale(module, MtronikSaleWalk(sale));
+    const StkWalkResult walk = WalkStkSale(module, MtronikSaleWalk(sale), in_hand);
     // A missing item has written its respond, and a lost toolkit has ended the module.
     if (walk.outcome != StkWalkOutcome::Completed) return;
     screen = walk.screen + walk.current_text;
   }
   if (ModuleStopping(module)) return;
-  SettleSale(module, sale, screen);
+  SettleSale(module, in_hand, screen);
 }
 
-void MtronikChannel::SettleSale(Module& module, const Sale& sale, const std::string& screen) {
-  Database& db = module.db;
+void MtronikChannel::SettleSale(Module& module, SaleInHand& in_hand, const std::string& screen) {
   const std::string screen_log = CleanScreen(screen);
   ReplyOptions options;
-  options.destination = sale.barcode;
+  options.in_hand = &in_hand;
   const ReplyReading reading = ReadOperatorReplies(module, options);
   if (ModuleStopping(module)) return;
 
   if (reading.result == Settlement::NotSettled) {
     // Without a message, what the toolkit showed is all the operator has to go by.
-    const std::string last_text = reading.messages > 0 ? reading.last_text : screen_log;
-    db.ExecSql("UPDATE penjualanproduk SET respond=\"" + db.Escape(last_text) +
-               "\",status=\"PENDING\" WHERE idx=" + std::to_string(sale.idx));
+    in_hand.Pending(reading.messages > 0 ? reading.last_text : screen_log);
     module.form.SetMsaldo("");
   }
   if (reading.result == Settlement::Succeeded || module.modem.family != ModemFamily::Wavecom) {
     module.form.SetMsaldo("Tidak CekSaldo");
     return;
   }
-  RunBalanceWalk(module, sale.pin);
+  RunBalanceWalk(module, in_hand.sale().pin);
 }
 
 }  // namespace

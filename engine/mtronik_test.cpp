@@ -62,7 +62,7 @@ class MtronikTest : public SimModuleFixture {
     return sale;
   }
 
-  void RunMtronik(const Sale& sale) { MakeMtronikChannel()->RunSale(*module, sale); }
+  void RunMtronik(const Sale& sale) { MakeMtronikChannel()->RunSale(*module, InHand(sale)); }
 
   // A SIM whose operator does not answer the sale.
   static json SilentOperatorSim() {
@@ -256,7 +256,9 @@ TEST_F(MtronikTest, AToolkitIndicationInTheListingIsReadAndShown) {
   EXPECT_EQ(msaldo, (std::vector<std::string>{"\r\nERROR\r\n", "", "Tidak CekSaldo"}));
 }
 
-TEST_F(MtronikTest, ConnectionLostEndsTheModuleAndLeavesTheSaleTaken) {
+// Five failed attempts never typed the PIN: the sale was never sent and may be sold again. A
+// balance walk that fails leaves the sale as its reading left it.
+TEST_F(MtronikTest, ConnectionLostEndsTheModuleWithTheSalesOutcome) {
   struct Case {
     const char* what;
     const char* stk;       // merged into the scenario's "stk"
@@ -265,7 +267,7 @@ TEST_F(MtronikTest, ConnectionLostEndsTheModuleAndLeavesTheSaleTaken) {
     const char* panel;
   };
   const Case cases[] = {
-      {"the toolkit refuses AT+STIN? five times", R"({"stin_errors": 5})", "[]", "", ""},
+      {"the toolkit refuses AT+STIN? five times", R"({"stin_errors": 5})", "[]", "GAGAL", ""},
       {"the balance walk fails three times", "{}",
        R"([{"exact": "AT+STGR=6,1,3", "reply": "\r\nERROR\r\n"}])", "PENDING",
        "Gangguan koneksi, Harap program diulangi"},

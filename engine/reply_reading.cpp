@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "engine/sale_in_hand.h"
 #include "store/text.h"
 
 namespace tovalink {
@@ -22,6 +23,18 @@ std::string Cleaned(const std::string& text, TextCleaning cleaning) {
 
 bool IsFiller(const std::string& text) { return text.find("aaaaaaaaa") != std::string::npos; }
 
+// Settles a reply with no sale in hand, naming in the journal the sale it settled.
+Settlement SettleUnattended(Module& module, const std::string& text, int expected_count) {
+  const SettleDecision decision =
+      DecideReply(module.db, module.clock, text, kNoSaleInHand, expected_count);
+  if (decision.update.empty()) return decision.result;
+  module.db.ExecSql(decision.update);
+  module.form.Log(LogPriority::Notice, "Transaksi " + std::to_string(decision.idx) + " " +
+                                           decision.tipepesan +
+                                           (decision.sn.empty() ? "" : " SN " + decision.sn));
+  return decision.result;
+}
+
 }  // namespace
 
 ReplyReading ReadReplies(Module& module, const std::vector<ReceivedMessage>& messages,
@@ -41,8 +54,9 @@ ReplyReading ReadReplies(Module& module, const std::vector<ReceivedMessage>& mes
         module.form.SetStatusPanel(0, "ERRINSERT logtrxsms");
       }
       if (options.parsing == ParsingDisplay::Shown) module.form.SetMsaldo("BEF PARSING");
-      KeepFirst(reading.result, SettleReply(module.db, module.clock, text, options.destination,
-                                            options.expected_count));
+      KeepFirst(reading.result, options.in_hand != nullptr
+                                    ? options.in_hand->Settle(text)
+                                    : SettleUnattended(module, text, options.expected_count));
       if (options.parsing == ParsingDisplay::Shown) module.form.SetMsaldo("AF PARSING");
     }
     std::string ignored;

@@ -45,9 +45,13 @@ enum class NewMessageWait { Wait, Skip };
 // first status-bar panel and count as a listing without messages (the wallet's reading).
 enum class ListingFailure { Raise, ShowAndGoOn };
 
+class SaleInHand;
+
 struct ReplyOptions {
-  std::string destination = kNoSaleInHand;  // the sale in hand's number, for SettleReply
-  int expected_count = 1;                   // the count the sale in hand must have
+  // The sale whose replies these are (it is told when one settles it); none for the inbox
+  // pass and the supplier requests, which settle with the destination "xxxxxx".
+  SaleInHand* in_hand = nullptr;
+  int expected_count = 1;  // the count the sale in hand must have
   TextCleaning cleaning = TextCleaning::AsListed;
   FillerMessages filler = FillerMessages::Read;
   ParsingDisplay parsing = ParsingDisplay::Hidden;

@@ -18,8 +18,11 @@
 #include <vector>
 
 #include "engine/module.h"
+#include "engine/sale_in_hand.h"
 #include "modem/exchange.h"
 #include "sim/sim_port.h"
+#include "store/sale_journal.h"
+#include "testsupport/process.h"
 #include "testsupport/test_database.h"
 
 namespace tovalink {
@@ -79,6 +82,7 @@ class SimModuleFixture : public ::testing::Test {
   // A test may start again: the module, its exchange and the modem are made afresh, and what
   // was aborted is forgotten.
   void Start(const std::string& scenario_json, const std::string& modem_type = "WAVECOM") {
+    sales_.clear();
     module.reset();
     exchange.reset();
     aborted.clear();
@@ -100,6 +104,14 @@ class SimModuleFixture : public ::testing::Test {
     std::string ignored;
     exchange->SendAT("ATE0\r", 2, "OK\r\n", "ERROR", ignored);
     written_before_ = port->Written().size();
+  }
+
+  // A test's sale in hand: `sale`, taken as the worker takes it (its journal knows it), without
+  // a statement; it lives until the next Start.
+  SaleInHand& InHand(const Sale& sale) {
+    sales_.push_back(std::make_unique<SaleInHand>(*module, journal, sale));
+    sales_.back()->Take([] { return SaleInHand::TakeAnswer::Taken; });
+    return *sales_.back();
   }
 
   // The module's writes since Start, in order.
@@ -127,6 +139,8 @@ class SimModuleFixture : public ::testing::Test {
 
   TestDatabase t;
   Database& db = t.db();
+  TempFolder work;  // the module's working folder
+  SaleJournal journal{work.path(), "M1"};
   VirtualClock clock;
   Form form;
   RecordingEnd end;
@@ -137,12 +151,15 @@ class SimModuleFixture : public ::testing::Test {
   std::vector<std::string> aborted;  // every message given to AbortModule, with ":" and port
 
  private:
+  // As in the program: the module ends, and the sale in hand gets its outcome.
   void Abort(const std::string& message, const std::string& port_text) {
     aborted.push_back(message + ":" + port_text);
     ended = true;
+    if (!sales_.empty()) sales_.back()->CutOff("modul berhenti (" + message + ")");
   }
 
   size_t written_before_ = 0;
+  std::vector<std::unique_ptr<SaleInHand>> sales_;  // of InHand
 };
 
 }  // namespace tovalink

@@ -99,8 +99,8 @@ enum class Attempt { Passed, Failed, MissingItem, MissingMainItem, Halted };
 
 class SaleWalker {
  public:
-  SaleWalker(Module& module, const StkSaleWalk& walk)
-      : module_(module), walk_(walk), menu_(module, walk.timeout_seconds) {}
+  SaleWalker(Module& module, const StkSaleWalk& walk, SaleInHand& sale)
+      : module_(module), walk_(walk), sale_(sale), menu_(module, walk.timeout_seconds) {}
 
   StkWalkResult Run() {
     for (int attempt = 0; attempt < walk_.attempts; ++attempt) {
@@ -183,6 +183,9 @@ class SaleWalker {
 
     menu_.Send("AT+STGR=6,1," + item + "\r", "STIN");
     for (const StkCommand& command : walk_.after_choice) {
+      if (command.crossing == StkCrossing::PointOfNoReturn && !sale_.Cross()) {
+        return Attempt::Halted;
+      }
       const std::string reply = menu_.Send(command.text, command.ok_token);
       if (command.use == StkReplyUse::Screen) result_.screen += "~" + reply;
     }
@@ -191,22 +194,19 @@ class SaleWalker {
   }
 
   // The sale is left for the operator, its status unchanged.
-  void WriteMissing(const std::string& name) {
-    Database& db = module_.db;
-    db.ExecSql("UPDATE penjualanproduk SET respond=\"MENU " + db.Escape(name) +
-               " tidak ADA \" WHERE idx=" + std::to_string(walk_.sale_index));
-  }
+  void WriteMissing(const std::string& name) { sale_.MenuMissing(name); }
 
   Module& module_;
   const StkSaleWalk& walk_;
+  SaleInHand& sale_;
   StkMenu menu_;
   StkWalkResult result_;
 };
 
 }  // namespace
 
-StkWalkResult WalkStkSale(Module& module, const StkSaleWalk& walk) {
-  return SaleWalker(module, walk).Run();
+StkWalkResult WalkStkSale(Module& module, const StkSaleWalk& walk, SaleInHand& sale) {
+  return SaleWalker(module, walk, sale).Run();
 }
 
 }  // namespace tovalink

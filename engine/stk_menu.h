@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/module.h"
+#include "engine/sale_in_hand.h"
 
 namespace tovalink {
 
@@ -83,12 +84,18 @@ enum class StkReplyUse {
   Screen,  // the screen shown after the PIN: kept, after a "~", for the sale's respond
 };
 
+// Whether a command is the sale's point of no return: the PIN typed into the toolkit, after
+// which the operator may execute the sale. The walk crosses it (SaleInHand::Cross) before
+// the command goes, and sends nothing more when the crossing is refused.
+enum class StkCrossing { No, PointOfNoReturn };
+
 // A command sent after the item choice. Its reply is not tested: a toolkit that answers it
 // with "ERROR" goes on to the next.
 struct StkCommand {
   std::string text;
   std::string ok_token;
   StkReplyUse use = StkReplyUse::Ignored;
+  StkCrossing crossing = StkCrossing::No;
 };
 
 // Whether an item number found by name must read as a whole number to count.
@@ -106,7 +113,8 @@ enum class ItemNumberTest { None, WholeNumber };
 //     name tried while none is found. None found: the toolkit is restarted, 1000 ms pass, the
 //     sale's respond becomes "MENU <the last name> tidak ADA " and the walk ends: no further
 //     attempt, no status change;
-//   "AT+STGR=6,1,<item>" awaiting "STIN", then `after_choice`, none of them tested;
+//   "AT+STGR=6,1,<item>" awaiting "STIN", then `after_choice`, none of them tested (the one
+//     marked as the point of no return crossed first);
 //   the toolkit poll.
 // A failing step ends the attempt; the next starts from Prepare. After `attempts` failed ones
 // the module is ended with "Error Koneksi Modem".
@@ -121,7 +129,6 @@ struct StkSaleWalk {
   std::vector<StkCommand> after_choice;
   std::string poll_error_token = "xxxx";
   int attempts = 5;
-  int64_t sale_index = 0;  // of the sale whose respond a missing item is written into
 };
 
 enum class StkWalkOutcome {
@@ -139,6 +146,8 @@ struct StkWalkResult {
   std::string item_name;     // the item name searched last
 };
 
-StkWalkResult WalkStkSale(Module& module, const StkSaleWalk& walk);
+// `sale`: the sale in hand, whose respond a missing item is written into and whose point of no
+// return the walk crosses.
+StkWalkResult WalkStkSale(Module& module, const StkSaleWalk& walk, SaleInHand& sale);
 
 }  // namespace tovalink

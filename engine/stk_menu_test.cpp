@@ -44,7 +44,7 @@ TEST(FindStkItemTest, TakesTheNumberOfTheFirstLineHoldingTheName) {
 }
 
 // A sale of 10 (typed "10000") to 081234567801 through the M-TRONIK menu.
-StkSaleWalk MtronikWalk() {
+Sale MtronikSale() {
   Sale sale;
   sale.idproduk = "I10";
   sale.barcode = "081234567801";
@@ -52,8 +52,9 @@ StkSaleWalk MtronikWalk() {
   sale.idx = 1;
   sale.nominal = "10";
   sale.kind = SaleKind::Mtronik();
-  return MtronikSaleWalk(sale);
+  return sale;
 }
+StkSaleWalk MtronikWalk() { return MtronikSaleWalk(MtronikSale()); }
 
 // The wallet's "TRANSF PULSA" walk of an amount: 3 s, the main item by name, no sub-menu and
 // no amount entry, the item "<amount>k", and its own commands after the choice.
@@ -67,9 +68,9 @@ StkSaleWalk WalletWalk(const std::string& amount) {
   walk.item_test = ItemNumberTest::None;
   walk.after_choice = {{"AT+STGI=1\r", "OK\r\n"},  {"AT+STGR=1\r", "STIN"},
                        {"AT+STGI=3\r", "OK\r\n"},  {"AT+STGR=3,1\r", ">"},
-                       {"1234\x1A", "STIN"},       {"AT+STGI=1\r", "OK\r\n"},
+                       {"1234\x1A", "STIN", StkReplyUse::Ignored, StkCrossing::PointOfNoReturn},
+                       {"AT+STGI=1\r", "OK\r\n"},
                        {"AT+STGR=1\r", "+STIN: 9"}};
-  walk.sale_index = 1;
   return walk;
 }
 
@@ -90,7 +91,7 @@ class StkWalkTest : public SimModuleFixture {
 
 TEST_F(StkWalkTest, MtronikWalkGoesThroughTheSubMenuToTheSessionsEnd) {
   Start(MtronikSim().dump());
-  const StkWalkResult walk = WalkStkSale(*module, MtronikWalk());
+  const StkWalkResult walk = WalkStkSale(*module, MtronikWalk(), InHand(MtronikSale()));
   EXPECT_EQ(walk.outcome, StkWalkOutcome::Completed);
   EXPECT_EQ(
       Written(),
@@ -109,7 +110,7 @@ TEST_F(StkWalkTest, MtronikWalkGoesThroughTheSubMenuToTheSessionsEnd) {
 
 TEST_F(StkWalkTest, WalletWalkFindsItsMenuAndNominalByName) {
   Start(SourceFile("schema/dompet-scenario.json"));
-  const StkWalkResult walk = WalkStkSale(*module, WalletWalk("25"));
+  const StkWalkResult walk = WalkStkSale(*module, WalletWalk("25"), InHand(MtronikSale()));
   EXPECT_EQ(walk.outcome, StkWalkOutcome::Completed);
   EXPECT_EQ(
       Written(),
@@ -149,7 +150,7 @@ TEST_F(StkWalkTest, MissingMenusEndTheSaleOrTheModule) {
     Start(SourceFile("schema/dompet-scenario.json"));
     StkSaleWalk options = WalletWalk(c.amount);
     options.main_item_name = c.main_item;
-    const StkWalkResult walk = WalkStkSale(*module, options);
+    const StkWalkResult walk = WalkStkSale(*module, options, InHand(MtronikSale()));
     EXPECT_EQ(walk.outcome, c.outcome) << c.respond;
     EXPECT_EQ(t.Dump("SELECT respond, status FROM penjualanproduk"), std::string(c.respond) + "|");
     EXPECT_EQ(aborted, c.aborted);
@@ -205,7 +206,7 @@ TEST_F(StkWalkTest, StepsRecoverAsTheToolkitAllows) {
     nlohmann::json scenario = MtronikSim();
     scenario["commands"] = nlohmann::json::parse(c.faults);
     Start(scenario.dump());
-    const StkWalkResult walk = WalkStkSale(*module, MtronikWalk());
+    const StkWalkResult walk = WalkStkSale(*module, MtronikWalk(), InHand(MtronikSale()));
     EXPECT_EQ(walk.outcome, StkWalkOutcome::Completed) << c.what;
     std::vector<std::string> written = Written();
     ASSERT_GE(written.size(), c.head.size()) << c.what;
@@ -225,7 +226,7 @@ TEST_F(StkWalkTest, RetriesAndRestartsTakeTheirOwnTimes) {
       {"exact": "AT+STGI=0", "silent": true, "times": 1},
       {"exact": "AT+STGI=0", "reply": "\r\nERROR\r\n", "times": 2}])");
   Start(scenario.dump());
-  EXPECT_EQ(WalkStkSale(*module, MtronikWalk()).outcome, StkWalkOutcome::Completed);
+  EXPECT_EQ(WalkStkSale(*module, MtronikWalk(), InHand(MtronikSale())).outcome, StkWalkOutcome::Completed);
   const std::vector<int64_t> menus = WrittenAt("AT+STGI=0");
   const std::vector<int64_t> choices = WrittenAt("AT+STGR=0,1,1");
   const std::vector<int64_t> restarts = WrittenAt("AT+CFUN=1;");
@@ -245,7 +246,7 @@ TEST_F(StkWalkTest, RetriesAndRestartsTakeTheirOwnTimes) {
   scenario = nlohmann::json::parse(SourceFile("schema/dompet-scenario.json"));
   scenario["commands"] = nlohmann::json::parse(R"([{"exact": "AT+WIND=15", "silent": true}])");
   Start(scenario.dump());
-  EXPECT_EQ(WalkStkSale(*module, WalletWalk("25")).outcome, StkWalkOutcome::Completed);
+  EXPECT_EQ(WalkStkSale(*module, WalletWalk("25"), InHand(MtronikSale())).outcome, StkWalkOutcome::Completed);
   const int64_t held = WrittenAt("AT+STSF=1")[0] - WrittenAt("AT+WIND=15")[0];
   EXPECT_GE(held, 3000);
   EXPECT_LE(held, 4100);
@@ -265,7 +266,7 @@ TEST_F(StkWalkTest, FiveFailedAttemptsEndTheModule) {
     nlohmann::json scenario = MtronikSim();
     scenario["stk"]["stin_errors"] = c.stin_errors;
     Start(scenario.dump());
-    EXPECT_EQ(WalkStkSale(*module, MtronikWalk()).outcome, c.outcome) << c.stin_errors;
+    EXPECT_EQ(WalkStkSale(*module, MtronikWalk(), InHand(MtronikSale())).outcome, c.outcome) << c.stin_errors;
     EXPECT_EQ(port->Written("AT+CFUN=1;").size(), static_cast<size_t>(c.stin_errors));
     EXPECT_EQ(port->Written("AT+CMGF=0").size(), 5u);
     EXPECT_EQ(aborted, c.aborted);
@@ -279,10 +280,12 @@ TEST_F(StkWalkTest, AModuleThatEndsStopsWalkingAndWritesNothing) {
     const char* how;
     std::function<void()> end_module;
     size_t aborts;
+    const char* status;  // what ending the module wrote: the walk itself writes nothing
   };
   const Case cases[] = {
-      {"STOP", [this] { form.StopRequested = true; }, 0},
-      {"a broken line", [this] { port->SetFailWrites(true); }, 1},
+      {"STOP", [this] { form.StopRequested = true; }, 0, "|1"},
+      // AbortModule gives the sale its outcome: the PIN was never typed.
+      {"a broken line", [this] { port->SetFailWrites(true); }, 1, "GAGAL|0"},
   };
   for (const Case& c : cases) {
     nlohmann::json scenario = MtronikSim();
@@ -291,10 +294,12 @@ TEST_F(StkWalkTest, AModuleThatEndsStopsWalkingAndWritesNothing) {
         nlohmann::json::parse(R"([{"exact": "AT+STGI=6", "reply": "\r\nERROR\r\n"}])");
     Start(scenario.dump());
     clock.After(250, c.end_module);
-    EXPECT_EQ(WalkStkSale(*module, MtronikWalk()).outcome, StkWalkOutcome::Halted) << c.how;
+    EXPECT_EQ(WalkStkSale(*module, MtronikWalk(), InHand(MtronikSale())).outcome,
+              StkWalkOutcome::Halted)
+        << c.how;
     EXPECT_LE(port->Written("AT+CMGF=0").size(), 1u) << c.how;
     EXPECT_EQ(port->Written("AT+CFUN").size(), 0u) << c.how;
-    EXPECT_EQ(t.Value("SELECT respond IS NULL FROM penjualanproduk"), "1") << c.how;
+    EXPECT_EQ(t.Dump("SELECT status, respond IS NULL FROM penjualanproduk"), c.status) << c.how;
     EXPECT_EQ(aborted.size(), c.aborts) << c.how;
   }
 }

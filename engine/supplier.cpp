@@ -1,5 +1,6 @@
 #include "engine/supplier.h"
 
+#include "modem/at_text.h"
 #include "store/text.h"
 
 namespace tovalink {
@@ -25,9 +26,30 @@ void RunMacro(Module& module, const std::string& macro, EmptyKeyPieces empty) {
   }
 }
 
+std::string MethodTextFault(const std::string& method, const std::string& text,
+                            const std::string& sms_number) {
+  if (method == "SMS") {
+    if (const std::string fault = DestinationFault(sms_number); !fault.empty()) {
+      return "nomor SMS supplier " + QuotedForReason(sms_number) + " " + fault;
+    }
+    const std::string fault = CommandTextFault(text);
+    return fault.empty() ? "" : "teks permintaan " + fault;
+  }
+  if (method == "DIAL" || method == "MENUMACRO") {
+    const std::string fault = KeyStringFault(text);
+    return fault.empty() ? "" : (method == "DIAL" ? "kode dial " : "macro ") + fault;
+  }
+  return "";
+}
+
 MethodOutcome SendByMethod(Module& module, const std::string& method, const std::string& text,
                            const std::string& sms_number) {
   MethodOutcome outcome;
+  outcome.refused = MethodTextFault(method, text, sms_number);
+  if (!outcome.refused.empty()) {
+    module.form.SetStatusPanel(0, "Permintaan tidak dikirim: " + outcome.refused);
+    return outcome;
+  }
   if (method == "SMS") {
     outcome.sms = SendSms(module.exchange, sms_number, text);
   } else if (method == "DIAL") {

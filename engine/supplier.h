@@ -28,10 +28,18 @@ void RunMacro(Module& module, const std::string& macro, EmptyKeyPieces empty = E
 struct MethodOutcome {
   SmsResult sms = SmsResult::Sent;  // "SMS": what SendSms said; otherwise Sent
   std::string dial_reply;           // "DIAL": the cleaned reply; otherwise ""
+  std::string refused;              // why nothing was sent (MethodTextFault); "" when sent
 };
 
+// Why `text` cannot be sent by `method`, "" when it can: a text with a control character that
+// would end or cut its command (and, for a dial or a keypad macro, a double quote), or an SMS
+// number that is no phone number. The texts come from the outlet's tables and requests.
+std::string MethodTextFault(const std::string& method, const std::string& text,
+                            const std::string& sms_number);
+
 // Sends `text` by `method` ("SMS" to `sms_number`, "DIAL", "MENUMACRO"; letter case
-// significant, anything else sends nothing). A dial is logged with its cleaned reply.
+// significant, anything else sends nothing). A dial is logged with its cleaned reply. A text
+// that MethodTextFault refuses is not sent: the first status-bar panel says why.
 MethodOutcome SendByMethod(Module& module, const std::string& method, const std::string& text,
                            const std::string& sms_number);
 

@@ -7,7 +7,9 @@
 
 #include "engine/reply_reading.h"
 #include "engine/requests.h"
+#include "modem/at_text.h"
 #include "store/products.h"
+#include "store/sale_row.h"
 #include "store/text.h"
 
 namespace tovalink {
@@ -18,11 +20,6 @@ constexpr int kSaleCounterWrap = 9999;
 // How long a statement waiting for the database sleeps between looks (the reconnection's own
 // pauses are longer; this only bounds how late a STOP is noticed).
 constexpr int64_t kDatabasePauseMs = 500;
-
-// The respond of a sale whose take the connection dropped under: nobody can say whether this
-// program took it, so it was not sent from here.
-constexpr const char* kTakeLostNote =
-    "BELUM DIKIRIM: koneksi database putus saat transaksi diambil";
 
 bool Answered(const std::string& reply) {
   return reply.find("ERROR") == std::string::npos && !Trim(reply).empty();
@@ -41,8 +38,8 @@ std::string NominalText(double denomination, int64_t jumlah) {
   return std::string(buffer, written.ptr);
 }
 
-Worker::Worker(Module module, std::unique_ptr<Channel> channel)
-    : module_(std::move(module)), channel_(std::move(channel)) {
+Worker::Worker(Module module, std::unique_ptr<Channel> channel, SaleJournal& journal)
+    : module_(std::move(module)), channel_(std::move(channel)), journal_(journal) {
   module_.end_requested = &end_requested_;
 }
 
@@ -63,11 +60,12 @@ void Worker::Join() {
 }
 
 void Worker::Run() {
-  engine_thread_.store(std::this_thread::get_id());
   pthread_setname_np(pthread_self(), "worker");  // as top -H and the benchmark show it
   // Every statement of the engine waits for a lost connection to come back.
   ConnectionWait wait(module_.db, [this] { return PauseForDatabase(); });
   try {
+    RecoverOpenSales(module_, journal_);
+    if (Ending()) return;
     if (Starting()) {
       while (!Ending()) Cycle();
     }
@@ -108,37 +106,13 @@ void Worker::EndOnStop() {
   module_.app_end.EndApplication(0);
 }
 
-void Worker::CloseSaleInHand(SaleEnd end, const std::string& note) {
-  std::optional<SaleInHand> sale;
+void Worker::CloseSaleInHand(const std::string& why) {
+  std::shared_ptr<SaleInHand> sale;
   {
     std::lock_guard lock(sale_mutex_);
-    sale.swap(sale_in_hand_);
+    sale = sale_in_hand_;
   }
-  if (!sale) return;
-  Database& db = module_.db;
-  const std::string where = " WHERE idx=" + std::to_string(sale->idx) + " AND status=\"\"";
-  // Only the worker's own thread knows that nothing more will be sent: STOP comes from the
-  // user-interface thread while the worker may be writing to the modem.
-  const bool nothing_sent = end == SaleEnd::Aborted &&
-                            engine_thread_.load() == std::this_thread::get_id() &&
-                            module_.exchange.CommandsWritten() == sale->commands_at_take;
-  try {
-    if (nothing_sent) {
-      db.ExecSql("UPDATE penjualanproduk SET status=\"GAGAL\",respond=\"" + db.Escape(note) + "\"" +
-                 where);
-    } else {
-      db.ExecSql(
-          "UPDATE penjualanproduk SET status=\"PENDING\",respond=IF(respond IS NULL OR "
-          "respond=\"\",\"" +
-          db.Escape(note) + "\",respond)" + where);
-    }
-  } catch (const std::exception& error) {
-    // The sale stays taken without a status: the operator must know which one to settle by
-    // hand.
-    module_.form.SetStatusPanel(
-        0, "Transaksi " + std::to_string(sale->idx) + " tanpa status: " + error.what());
-    throw;
-  }
+  if (sale) sale->CutOff(why);
 }
 
 bool Worker::Starting() {
@@ -193,33 +167,28 @@ void Worker::TakeSales() {
   // STOP is honoured between two sales: a sale taken after it would find the modem silent.
   for (; !sales.Eof() && !Ending() && !form.StopRequested; sales.Next()) {
     try {
-      if (++sale_counter_ == kSaleCounterWrap) sale_counter_ = 0;
-      form.SetMsaldo(std::to_string(sale_counter_));
-      Sale sale;
-      sale.idx = sales.Int("idx");
-      sale.jumlah = sales.Int("jumlah");
-      sale.idproduk = sales.Text("idproduk");
-      sale.barcode = sales.Text("barcode");
-      sale.tanggal = sales.Text("tanggal");
-      sale.waktu = sales.Text("waktu");
-      sale.pin = form.epin;
-      sale.kind = channel_->KindOf(sale.idproduk);
-      sale.nominal = NominalText(ProductDenom(db, sale.idproduk), sale.jumlah);
-      if (TakeSale(sale.idx) != Take::Taken) continue;
-      {
-        std::lock_guard lock(sale_mutex_);
-        sale_in_hand_ = SaleInHand{sale.idx, module_.exchange.CommandsWritten()};
-      }
-      channel_->RunSale(module_, sale);
-      std::lock_guard lock(sale_mutex_);
-      sale_in_hand_.reset();
+      HandleSale(sales);
     } catch (const std::exception& error) {
       // A statement that stopped waiting for the database because the module is ending.
       const bool given_up = dynamic_cast<const ConnectionLost*>(&error) != nullptr &&
                             (Ending() || form.StopRequested);
+      std::shared_ptr<SaleInHand> sale;
+      {
+        std::lock_guard lock(sale_mutex_);
+        sale = sale_in_hand_;
+      }
       if (!given_up && !Ending()) {
+        // AbortModule gives the sale in hand its outcome (CloseSaleInHand) before it ends the
+        // program.
         module_.abort_module(
             "Modem ERROR:" + std::to_string(step_number_) + "-" + error.what(), module_.port);
+      }
+      if (sale && !given_up) {
+        try {
+          sale->CutOff("modul berhenti karena error");
+        } catch (const std::exception&) {
+          // The server is away: the journal gives the sale its outcome at the next start.
+        }
       }
       {
         std::lock_guard lock(sale_mutex_);
@@ -228,31 +197,100 @@ void Worker::TakeSales() {
       if (!given_up) end_requested_.store(true);
       return;
     }
+    std::lock_guard lock(sale_mutex_);
+    sale_in_hand_.reset();
   }
 }
 
-Worker::Take Worker::TakeSale(int64_t idx) {
+namespace {
+
+// Why the values of a sale row cannot be used, "" when they can: the sale is then ended
+// "GAGAL" with it and nothing is sent. A value the cashier software left NULL or wrote badly
+// must end its own sale, not the module (which its service would only restart into the same
+// row).
+std::string SaleFault(const Rows& sales, Database& db, Sale& sale) {
+  if (sales.IsNull("jumlah")) return "jumlah kosong";
+  try {
+    sale.jumlah = sales.Int("jumlah");
+  } catch (const ConversionError&) {
+    return "jumlah " + QuotedForReason(sales.Text("jumlah")) + " bukan angka";
+  }
+  if (Trim(sale.idproduk).empty()) return "produk kosong";
+  if (const std::string fault = DestinationFault(sale.barcode); !fault.empty()) {
+    return "nomor tujuan " + (sale.barcode.empty() ? "" : QuotedForReason(sale.barcode) + " ") +
+           fault;
+  }
+  double denomination = 0;
+  try {
+    denomination = ProductDenom(db, sale.idproduk);
+  } catch (const ConversionError&) {
+    return "denom produk " + QuotedForReason(sale.idproduk) + " bukan angka";
+  }
+  sale.nominal = NominalText(denomination, sale.jumlah);
+  return "";
+}
+
+}  // namespace
+
+void Worker::HandleSale(const Rows& sales) {
+  Form& form = module_.form;
+  Database& db = module_.db;
+  if (++sale_counter_ == kSaleCounterWrap) sale_counter_ = 0;
+  form.SetMsaldo(std::to_string(sale_counter_));
+  Sale sale;
+  sale.idx = sales.Int("idx");
+  sale.idproduk = sales.Text("idproduk");
+  sale.barcode = sales.Text("barcode");
+  sale.tanggal = sales.Text("tanggal");
+  sale.waktu = sales.Text("waktu");
+  sale.pin = form.epin;
+  sale.kind = channel_->KindOf(sale.idproduk);
+  const std::string fault = SaleFault(sales, db, sale);
+
+  auto in_hand = std::make_shared<SaleInHand>(module_, journal_, sale);
+  {
+    // In hand from before its take, so that STOP meets it whatever the take's moment.
+    std::lock_guard lock(sale_mutex_);
+    sale_in_hand_ = in_hand;
+  }
+  if (!in_hand->Take([&] { return TakeSale(sale.idx); })) return;
+  if (!fault.empty()) {
+    in_hand->Refuse(fault);
+    return;
+  }
+  channel_->RunSale(module_, *in_hand);
+  if (in_hand->HasOutcome()) return;
+  // The channel was cut off (STOP, a fatal error) or returned without an outcome; STOP and
+  // AbortModule close the sale themselves, and this makes sure of it.
+  const char* why = !Ending()               ? "transaksi berakhir tanpa hasil"
+                    : form.StopRequested ? kStoppedWhy
+                                            : "modul berhenti karena error";
+  try {
+    in_hand->CutOff(why);
+  } catch (const ConnectionLost&) {
+    // The server is away while the module ends: the journal gives the sale its outcome at the
+    // next start.
+    if (!Ending()) throw;
+  }
+}
+
+SaleInHand::TakeAnswer Worker::TakeSale(int64_t idx) {
   Database& db = module_.db;
   const std::string where = " WHERE idx=" + std::to_string(idx);
   for (;;) {
     try {
-      const uint64_t changed = db.ExecSql(
-          "UPDATE penjualanproduk SET flag=1" + where + " AND flag=0", IfConnectionLost::Raise);
-      return changed == 1 ? Take::Taken : Take::NotTaken;
+      const uint64_t changed = db.ExecSql(sale_row::Take(idx), IfConnectionLost::Raise);
+      return changed == 1 ? SaleInHand::TakeAnswer::Taken : SaleInHand::TakeAnswer::NotTaken;
     } catch (const ConnectionLost& lost) {
       if (!db.WaitForConnection()) throw;
       if (lost.fate() == ConnectionLost::Fate::NotSent) continue;
     }
     // The take may have been applied just before the connection dropped, or not at all.
     Rows row = db.OpenSql("SELECT flag FROM penjualanproduk" + where);
-    if (row.Count() == 0) return Take::NotTaken;
+    if (row.Count() == 0) return SaleInHand::TakeAnswer::NotTaken;
     if (row.Text("flag") == "0") continue;  // not applied, and nobody else has it: take it now
-    // Taken, by this program or by another one of the same name. Unless a channel has begun
-    // it, it is left unsent here with a note for the operator.
-    db.ExecSql("UPDATE penjualanproduk SET status=\"PENDING\",respond=\"" +
-               std::string(kTakeLostNote) + "\"" + where +
-               " AND flag=1 AND status=\"\" AND tglwaktuproses IS NULL");
-    return Take::NotTaken;
+    // Taken, by this program or by another one of the same name.
+    return SaleInHand::TakeAnswer::AnswerLost;
   }
 }
 

@@ -135,21 +135,23 @@ TEST_F(WorkerTest, IdleCyclesAlternateStoresAndSettleTheInbox) {
   EXPECT_EQ(end.Status(), 0);
 }
 
-// A channel that records every sale it is given, runs `during` in the middle of it, dials the
-// destination and settles the sale "SUKSES" itself.
+// A channel that records every sale it is given, runs `during` in the middle of it (before
+// the dial, its point of no return), dials the destination and judges the sale "SUKSES"
+// itself.
 class RecordingChannel : public Channel {
  public:
   RecordingChannel(std::vector<int64_t>& executed, std::function<void(const Sale&)> during = {})
       : executed_(executed), during_(std::move(during)) {}
   SaleKind KindOf(const std::string&) const override { return SaleKind::HostServer(); }
-  void RunSale(Module& module, const Sale& sale) override {
+  void RunSale(Module& module, SaleInHand& in_hand) override {
+    const Sale& sale = in_hand.sale();
     executed_.push_back(sale.idx);
     if (during_) during_(sale);
+    if (!in_hand.Cross()) return;
     std::string reply;
     module.exchange.SendAT("ATD" + sale.barcode + "\r", 5, "OK\r\n", "ERROR", reply);
     if (module.Ending()) return;  // ended by AbortModule: the program is gone
-    module.db.ExecSql("UPDATE penjualanproduk SET status=\"SUKSES\" WHERE idx=" +
-                      std::to_string(sale.idx));
+    in_hand.StockJudged(sale_row::StockVerdict::Sold);
   }
 
  private:
@@ -290,16 +292,18 @@ TEST_F(WorkerSalesTest, EndingModuleGivesTheSaleInHandItsOutcome) {
   class FailingChannel : public RecordingChannel {
    public:
     using RecordingChannel::RecordingChannel;
-    void RunSale(Module& module, const Sale& sale) override {
-      if (sale.idx == 1) throw std::runtime_error("no host");
-      RecordingChannel::RunSale(module, sale);
+    void RunSale(Module& module, SaleInHand& in_hand) override {
+      if (in_hand.idx() == 1) throw std::runtime_error("no host");
+      RecordingChannel::RunSale(module, in_hand);
     }
   };
   // AbortModule before anything reached the modem: the sale failed and may be entered again.
   t.Run("DELETE FROM penjualanproduk WHERE idx=3;");
   RunWorker(600'000, std::make_unique<FailingChannel>(executed));
   EXPECT_EQ(aborted, std::vector<std::string>{"Modem ERROR:0-no host"});
-  EXPECT_EQ(Statuses(), "1|1|GAGAL|Modem ERROR:0-no host\n2|0||");
+  EXPECT_EQ(Statuses(),
+            "1|1|GAGAL|TIDAK TERKIRIM: modul berhenti (Modem ERROR:0-no host) sebelum transaksi "
+            "dikirim ke operator\n2|0||");
 
   // AbortModule on a failed write of the dial: it may have gone out, and its reply may still
   // settle the sale.
@@ -307,29 +311,48 @@ TEST_F(WorkerSalesTest, EndingModuleGivesTheSaleInHandItsOutcome) {
   t.Run("DELETE FROM penjualanproduk WHERE idx=1;");
   RunWorker(600'000, std::make_unique<RecordingChannel>(
                          executed, [this](const Sale&) { port.SetFailWrites(true); }));
-  EXPECT_EQ(Statuses(), "2|1|PENDING|Error ATCOMMAND ATD0812\r");
+  EXPECT_EQ(Statuses(),
+            "2|1|PENDING|CEK DULU: modul berhenti (Error ATCOMMAND ATD0812\r) saat transaksi di "
+            "operator (dikirim 2026-03-02 09:30:01)");
 
-  // STOP, from the user-interface thread, while the worker may be writing to the modem:
-  // "PENDING", with a note unless the sale has a reply already.
+  // STOP, from another thread, met before the dial: nothing goes out and the sale may be sold
+  // again; met after it: "PENDING", the note before what the sale's respond held.
   aborted.clear();
   port.SetFailWrites(false);
   t.Run(
       "INSERT INTO penjualanproduk (modem, idproduk, barcode, tanggal, jumlah) VALUES"
       " ('M1', 'X5', '0814', '2026-03-02', 1), ('M1', 'X5', '0815', '2026-03-02', 1);");
-  auto stop_in_sale = [this](const Sale& sale) {
-    if (sale.idx == 5) t.Run("UPDATE penjualanproduk SET respond='Isi 0815' WHERE idx=5;");
+  auto stop = [this] {
     RunningWorker()->RequestEnd();
     form.StopRequested = true;
-    std::thread stop(
-        [this] { RunningWorker()->CloseSaleInHand(Worker::SaleEnd::Stopped, "STOP"); });
-    stop.join();
+    std::thread from_elsewhere([this] { RunningWorker()->CloseSaleInHand("STOP"); });
+    from_elsewhere.join();
   };
-  RunWorker(600'000, std::make_unique<RecordingChannel>(executed, stop_in_sale));
+  RunWorker(600'000, std::make_unique<RecordingChannel>(executed, [&](const Sale&) { stop(); }));
+  class StoppedAfterDial : public Channel {
+   public:
+    explicit StoppedAfterDial(std::function<void()> stop) : stop_(std::move(stop)) {}
+    SaleKind KindOf(const std::string&) const override { return SaleKind::HostServer(); }
+    void RunSale(Module& module, SaleInHand& in_hand) override {
+      module.db.ExecSql("UPDATE penjualanproduk SET respond='Isi 0815' WHERE idx=5;");
+      ASSERT_TRUE(in_hand.Cross());
+      std::string reply;
+      module.exchange.SendAT("ATD" + in_hand.sale().barcode + "\r", 5, "OK\r\n", "ERROR", reply);
+      stop_();
+    }
+
+   private:
+    std::function<void()> stop_;
+  };
   form.StopRequested = false;
-  RunWorker(600'000, std::make_unique<RecordingChannel>(executed, stop_in_sale));
+  RunWorker(600'000, std::make_unique<StoppedAfterDial>(stop));
   EXPECT_TRUE(aborted.empty());
   EXPECT_EQ(t.Dump("SELECT idx, status, respond FROM penjualanproduk WHERE idx>3 ORDER BY idx"),
-            "4|PENDING|STOP\n5|PENDING|Isi 0815");
+            "4|GAGAL|TIDAK TERKIRIM: STOP sebelum transaksi dikirim ke operator\n"
+            "5|PENDING|CEK DULU: STOP saat transaksi di operator (dikirim 2026-03-02 09:30:02) | "
+            "Isi 0815");
+  EXPECT_EQ(port.Written("ATD0814"), std::vector<std::string>{});
+  EXPECT_TRUE(journal.OpenSales().empty());
 }
 
 // STOP while the server is away: the sale in hand cannot be given its outcome, so it stays
@@ -347,13 +370,17 @@ TEST_F(WorkerSalesTest, SaleLeftWithoutStatusIsNamed) {
                            ? Database::Fault::Drop
                            : Database::Fault::None;
               });
-              EXPECT_THROW(RunningWorker()->CloseSaleInHand(Worker::SaleEnd::Stopped, "STOP"),
-                           ConnectionLost);
-              db.InjectFaults({});
+              EXPECT_THROW(RunningWorker()->CloseSaleInHand("STOP"), ConnectionLost);
               panel = form.StatusPanel(0);
             }));
-  EXPECT_EQ(panel, "Transaksi 1 tanpa status: Lost connection to server during query (injected)");
+  db.InjectFaults({});
+  EXPECT_EQ(panel,
+            "Transaksi 1 tanpa status: Lost connection to server during query (injected) "
+            "(diselesaikan saat START)");
   EXPECT_EQ(Statuses(), "1|1||");
+  // The journal keeps it for the next start.
+  ASSERT_EQ(journal.OpenSales().size(), 1u);
+  EXPECT_EQ(journal.OpenSales()[0].idx, 1);
 }
 
 TEST_F(WorkerSalesTest, TenThousandSalesEachTakenOnceAndStopWithinOneSale) {
@@ -378,10 +405,9 @@ TEST_F(WorkerSalesTest, TenThousandSalesEachTakenOnceAndStopWithinOneSale) {
    public:
     explicit CountingChannel(std::function<void(const Sale&)> each) : each_(std::move(each)) {}
     SaleKind KindOf(const std::string&) const override { return SaleKind::HostServer(); }
-    void RunSale(Module& module, const Sale& sale) override {
-      each_(sale);
-      module.db.ExecSql("UPDATE penjualanproduk SET status=\"SUKSES\" WHERE idx=" +
-                        std::to_string(sale.idx));
+    void RunSale(Module&, SaleInHand& in_hand) override {
+      each_(in_hand.sale());
+      in_hand.StockJudged(sale_row::StockVerdict::Sold);
     }
 
    private:

@@ -4,6 +4,7 @@
 
 #include "settle/reply_match.h"
 #include "settle/reply_text.h"
+#include "store/sale_row.h"
 
 namespace tovalink {
 
@@ -27,18 +28,8 @@ class Tracer {
 
 std::string UpdateStatement(Database& db, const std::string& tipepesan, const std::string& reply,
                             const std::string& sn, int64_t idx) {
-  if (tipepesan == "GAGAL") {
-    return "UPDATE penjualanproduk SET status=\"GAGAL\",respond=\"" + db.Escape(reply) +
-           "\" WHERE idx=" + std::to_string(idx);
-  }
-  if (tipepesan == "SUKSES") {
-    // Without a serial number the sale's `sn` is left as it is; `sn_token` records the
-    // (empty) extraction.
-    const std::string escaped_sn = db.Escape(sn);
-    return "UPDATE penjualanproduk SET " + std::string("status=\"SUKSES\",") +
-           (sn.empty() ? "" : "sn=\"" + escaped_sn + "\",") + "respond=\"" + db.Escape(reply) +
-           "\",sn_token=\"" + escaped_sn + "\" WHERE idx=" + std::to_string(idx);
-  }
+  if (tipepesan == "GAGAL") return sale_row::SettledFailed(db, idx, reply);
+  if (tipepesan == "SUKSES") return sale_row::SettledSucceeded(db, idx, reply, sn);
   return "";
 }
 

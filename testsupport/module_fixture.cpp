@@ -39,11 +39,28 @@ std::vector<std::string> ModuleFixture::SubmittedTexts() {
 void ModuleFixture::RunWorker(int64_t stop_at_ms, std::unique_ptr<Channel> channel) {
   if (!channel) channel = MakeChannel(form.ctipeprov);
   ASSERT_NE(channel, nullptr) << form.ctipeprov;
-  Worker worker(module, std::move(channel));
+  Worker worker(module, std::move(channel), journal);
   running_ = &worker;
   clock.After(stop_at_ms, [this] { form.StopRequested = true; });
   worker.Run();
   running_ = nullptr;
+}
+
+SaleInHand& ModuleFixture::InHand(const Sale& sale) {
+  sales_.push_back(std::make_unique<SaleInHand>(module, journal, sale));
+  sales_.back()->Take([] { return SaleInHand::TakeAnswer::Taken; });
+  return *sales_.back();
+}
+
+void ModuleFixture::AbortModule(const std::string& message) {
+  aborted.push_back(message);
+  const std::string why = "modul berhenti (" + message + ")";
+  if (running_ != nullptr) {
+    running_->RequestEnd();
+    running_->CloseSaleInHand(why);
+  } else if (!sales_.empty()) {
+    sales_.back()->CutOff(why);
+  }
 }
 
 }  // namespace tovalink

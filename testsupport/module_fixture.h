@@ -16,7 +16,10 @@
 #include "engine/channel.h"
 #include "engine/module.h"
 #include "engine/worker.h"
+#include "engine/sale_in_hand.h"
 #include "modem/scripted_port.h"
+#include "store/sale_journal.h"
+#include "testsupport/process.h"
 #include "testsupport/test_database.h"
 
 namespace tovalink {
@@ -34,9 +37,14 @@ class ModuleFixture : public ::testing::Test {
   void RunWorker(int64_t stop_at_ms, std::unique_ptr<Channel> channel = nullptr);
   // The worker of RunWorker while it runs, nullptr otherwise.
   Worker* RunningWorker() { return running_; }
+  // A channel test's sale in hand: `sale`, taken as the worker takes it (its journal knows
+  // it), without a statement; it lives as long as the fixture.
+  SaleInHand& InHand(const Sale& sale);
 
   TestDatabase t;
   Database& db = t.db();
+  TempFolder work;                    // the module's working folder
+  SaleJournal journal{work.path(), "M1"};
   VirtualClock clock;
   Form form;
   ScriptedPort port{clock};
@@ -59,15 +67,10 @@ class ModuleFixture : public ::testing::Test {
   // AbortModule as the exchange and the engine see it: records the message and, as in the
   // program, ends the module (its worker takes no further step) after giving the sale in hand
   // its outcome.
-  void AbortModule(const std::string& message) {
-    aborted.push_back(message);
-    if (running_ != nullptr) {
-      running_->RequestEnd();
-      running_->CloseSaleInHand(Worker::SaleEnd::Aborted, message);
-    }
-  }
+  void AbortModule(const std::string& message);
 
   Worker* running_ = nullptr;  // the worker of RunWorker while it runs
+  std::vector<std::unique_ptr<SaleInHand>> sales_;  // of InHand
 };
 
 }  // namespace tovalink

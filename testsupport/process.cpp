@@ -34,7 +34,13 @@ int Spawn(const std::vector<std::string>& argv, const std::map<std::string, std:
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
+    // Without a folder of its own, a program runs beside itself: a test's copy of a module
+    // then keeps its working files (the sale journal, debugall.txt) in the test's folder.
+    std::string working = folder;
+    if (working.empty() && !argv.empty() && !argv[0].empty() && argv[0][0] == '/') {
+      working = argv[0].substr(0, argv[0].rfind('/'));
+    }
+    if (!working.empty() && chdir(working.c_str()) != 0) _exit(126);
     const int in = open("/dev/null", O_RDONLY);
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

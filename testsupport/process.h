@@ -13,7 +13,9 @@ struct ProgramResult {
   std::string err;
 };
 
-// Runs `argv` to its end with the extra environment variables set, collecting its output.
+// Runs `argv` to its end with the extra environment variables set, collecting its output. A
+// program runs in `working_folder`, or, when none is given and `argv[0]` is absolute, in its
+// folder (a test's copy of a program keeps its working files in the test's folder).
 ProgramResult RunProgram(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment = {},
                          const std::string& working_folder = "");
