@@ -93,25 +93,41 @@ bool ModuleControl::BeginEnd() {
   return ended_.compare_exchange_strong(expected, true);
 }
 
+void ModuleControl::WriteEnd(const std::function<void()>& statements) {
+  bool finished = false;
+  try {
+    finished = errands_.Run(statements, kEndWaitMs);
+  } catch (const std::exception&) {
+    finished = true;  // each statement's failure was shown where it happened
+  }
+  if (!finished) {
+    // The server answers nothing: the program ends all the same, and the row and the sale in
+    // hand keep what they had (the journal gives the sale its outcome at the next start).
+    form_.SetStatusPanel(0, std::string(kRowNotWritten) + "database tidak menjawab dalam " +
+                                std::to_string(kEndWaitMs / 1000) + " s");
+  }
+}
+
 void ModuleControl::Stop() {
   // The worker is told first, so that its own stop branch cannot overwrite STOP's row.
   if (worker_) worker_->RequestEnd();
   form_.StopRequested = true;
   if (!BeginEnd()) return;
-  try {
-    timer_on_ = false;
-    db_.ExecSql("UPDATE modulaktif SET lokasifile=\"-\",statrun=0,autorun=0 WHERE namamodul=\"" +
-                db_.Escape(form_.csumber) + "\"");
-    if (worker_) worker_->RequestEnd();
-  } catch (const std::exception& error) {
-    // The program ends all the same; the row keeps what it had, and the operator learns it.
-    form_.SetStatusPanel(0, std::string(kRowNotWritten) + error.what());
-  }
-  try {
-    if (worker_) worker_->CloseSaleInHand(kStoppedWhy);
-  } catch (const std::exception&) {
-    // The server is away: the sale keeps what it had (CloseSaleInHand named it).
-  }
+  timer_on_ = false;
+  WriteEnd([this] {
+    try {
+      db_.ExecSql("UPDATE modulaktif SET lokasifile=\"-\",statrun=0,autorun=0 WHERE namamodul=\"" +
+                  db_.Escape(form_.csumber) + "\"");
+    } catch (const std::exception& error) {
+      // The program ends all the same; the row keeps what it had, and the operator learns it.
+      form_.SetStatusPanel(0, std::string(kRowNotWritten) + error.what());
+    }
+    try {
+      if (worker_) worker_->CloseSaleInHand(kStoppedWhy);
+    } catch (const std::exception&) {
+      // The server is away: the sale keeps what it had (CloseSaleInHand named it).
+    }
+  });
   try {
     port_.Close();
     Form::Buttons buttons = form_.GetButtons();
@@ -123,50 +139,85 @@ void ModuleControl::Stop() {
   app_end_.EndApplication(kExitStopped);
 }
 
-void ModuleControl::Tick() {
-  if (!timer_on_ || ended_) return;
+void ModuleControl::TickStatements(TickFinding& finding) {
   try {
     db_.ExecSql(Heartbeat());
     Rows rows = db_.OpenSql("SELECT autorun FROM modulaktif WHERE namamodul=\"" +
                             db_.Escape(form_.csumber) + "\"");
     if (rows.Count() > 0 && !rows.IsNull("autorun")) {
       const std::string autorun = rows.Text("autorun");
-      if (autorun == "0" || autorun == "2") Stop();
+      finding.remote_stop = autorun == "0" || autorun == "2";
     }
   } catch (const ConnectionLost&) {
     // An unreachable database only stops the heartbeat; the connection's observer says so.
-    return;
+    finding.lost = true;
   } catch (const std::exception& error) {
     // A heartbeat or remote-stop check the server refuses (a right or a column missing)
     // makes a running module look dead, or deaf, to the cashier software: the operator must
     // see why.
-    const std::string text = std::string("Pengawasan modul gagal: ") + error.what();
-    if (text != tick_failure_) {
-      tick_failure_ = text;
-      form_.SetStatusPanel(0, text);
-    }
+    finding.failure = std::string("Pengawasan modul gagal: ") + error.what();
+  }
+}
+
+void ModuleControl::ActOn(const TickFinding& finding) {
+  if (finding.remote_stop) {
+    Stop();
     return;
   }
-  tick_failure_.clear();
+  if (finding.lost) return;
+  if (finding.failure.empty()) {
+    tick_failure_.clear();
+  } else if (finding.failure != tick_failure_) {
+    tick_failure_ = finding.failure;
+    form_.SetStatusPanel(0, finding.failure);
+  }
+}
+
+void ModuleControl::Tick() {
+  if (!timer_on_ || ended_) return;
+  // A tick that the server kept past its wait has finished since: its finding counts now.
+  std::shared_ptr<TickFinding> late;
+  {
+    std::lock_guard lock(late_mutex_);
+    if (late_tick_ && !errands_.Busy()) late.swap(late_tick_);
+  }
+  if (late) {
+    ActOn(*late);
+    if (ended_) return;
+  }
+  // The last tick's statements are still out: this turn is skipped, not queued behind them.
+  if (errands_.Busy()) return;
+  auto finding = std::make_shared<TickFinding>();
+  const bool finished =
+      errands_.Run([this, finding] { TickStatements(*finding); }, kTickWaitMs);
+  if (!finished) {
+    std::lock_guard lock(late_mutex_);
+    late_tick_ = finding;
+    return;
+  }
+  ActOn(*finding);
 }
 
 void ModuleControl::AbortModule(const std::string& message, const std::string& port) {
   if (!BeginEnd()) return;
   if (worker_) worker_->RequestEnd();
   timer_on_ = false;
+  WriteEnd([this, message, port] {
+    try {
+      db_.ExecSql("UPDATE modulaktif SET lokasifile=\"" + db_.Escape(message) +
+                  "\",statrun=0,autorun=2 WHERE comm=\"" + db_.Escape(port) + "\"");
+    } catch (const std::exception& error) {
+      form_.SetStatusPanel(0, std::string(kRowNotWritten) + error.what());
+    }
+    try {
+      if (worker_) worker_->CloseSaleInHand("modul berhenti (" + message + ")");
+    } catch (const std::exception&) {
+      // The server is away: the sale keeps what it had (CloseSaleInHand named it).
+    }
+  });
   try {
-    db_.ExecSql("UPDATE modulaktif SET lokasifile=\"" + db_.Escape(message) +
-                "\",statrun=0,autorun=2 WHERE comm=\"" + db_.Escape(port) + "\"");
     if (port_.IsOpen()) port_.Close();
-    if (worker_) worker_->RequestEnd();
-  } catch (const std::exception& error) {
-    if (worker_) worker_->RequestEnd();
-    form_.SetStatusPanel(0, std::string(kRowNotWritten) + error.what());
-  }
-  try {
-    if (worker_) worker_->CloseSaleInHand("modul berhenti (" + message + ")");
   } catch (const std::exception&) {
-    // The server is away: the sale keeps what it had (CloseSaleInHand named it).
   }
   form_.ShowMessage(message);
   app_end_.EndApplication(kExitAborted);

@@ -13,12 +13,21 @@
 // "Database tersambung kembali setelah " and the time away when it is back. STOP and
 // AbortModule give the sale in hand its outcome before the program ends
 // (Worker::CloseSaleInHand).
+//
+// Never held up by the database: the tick's, STOP's and AbortModule's statements run on a
+// thread of their own (app/errands.h), and the thread that asked waits for them a bounded
+// time: a tick skips its turn while the last one is still out, and STOP and AbortModule end
+// the program within kEndWaitMs even when the server stalls. What they could not write then
+// is named in the first status-bar panel; the sale journal gives the sale in hand its outcome
+// at the next start.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "app/errands.h"
 #include "core/app_end.h"
 #include "core/clock.h"
 #include "core/form.h"
@@ -35,6 +44,10 @@ inline constexpr int kExitAborted = 1;     // AbortModule
 inline constexpr int kExitRefused = 3;     // START refused (more than eight modules)
 
 inline constexpr int kTickMs = 2000;
+// How long the tick waits for its statements before it leaves them to finish alone.
+inline constexpr int kTickWaitMs = 1000;
+// How long STOP and AbortModule wait for the module's row and the sale in hand to be written.
+inline constexpr int kEndWaitMs = 3000;
 
 class ModuleControl {
  public:
@@ -64,6 +77,17 @@ class ModuleControl {
   // Returns false when the application is already ending.
   bool BeginEnd();
   std::string Heartbeat() const;
+  // What a tick's statements found, for the user-interface thread to act on.
+  struct TickFinding {
+    bool remote_stop = false;
+    std::string failure;  // a refused statement's text; "" when the tick went through
+    bool lost = false;    // the connection is away (its observer says so)
+  };
+  void TickStatements(TickFinding& finding);
+  void ActOn(const TickFinding& finding);
+  // Runs the end's statements (the row, the sale in hand) on the errands' thread and waits
+  // at most kEndWaitMs; names in the first panel what could not be written in that time.
+  void WriteEnd(const std::function<void()>& statements);
 
   Form& form_;
   Database& db_;
@@ -77,6 +101,10 @@ class ModuleControl {
   std::atomic<bool> timer_on_{false};
   std::atomic<bool> ended_{false};
   std::string tick_failure_;  // the failure the first panel shows; user-interface thread only
+  std::mutex late_mutex_;
+  std::shared_ptr<TickFinding> late_tick_;  // GUARDED_BY(late_mutex_): a tick left to finish
+  // Last, so that its thread has ended before the members its jobs use go away.
+  Errands errands_;
 };
 
 }  // namespace tovalink

@@ -187,6 +187,12 @@ TEST_F(MkiosSaleTest, UndecidedAnswerIsJudgedByTheStock) {
        "UPDATE penjualanproduk SET respond=\"STOK S10 TIDAK DIKETAHUI:  +CUSD: 0,Stok simpati "
        "Anda V5=3, V10=.,15  | " +
            reply + "\",status=\"PENDING\" WHERE idx=1\n"},
+      // A stock reply that does not name the sale's vouchers leaves their box as it was: that
+      // is no count after the sale, and a sale that went through must not be judged GAGAL.
+      {"120", "Stok simpati Anda V5=3.", "120",
+       "UPDATE penjualanproduk SET respond=\"STOK S10 TIDAK DIKETAHUI:  +CUSD: 0,Stok simpati "
+       "Anda V5=3.,15  | " +
+           reply + "\",status=\"PENDING\" WHERE idx=1\n"},
   };
   port.On("ATD*777*", Dial("Trx V10 ke 0812 sedang diproses"));
   for (const auto& c : cases) {
@@ -205,7 +211,7 @@ TEST_F(MkiosSaleTest, UndecidedAnswerIsJudgedByTheStock) {
     // The stock's reply is the balance text.
     EXPECT_EQ(form.Msaldo(), " +CUSD: 0," + std::string(c.stock) + ",15 ");
   }
-  EXPECT_EQ(port.Written("ATD*776*").size(), 4u);
+  EXPECT_EQ(port.Written("ATD*776*").size(), 5u);
 }
 
 TEST_F(MkiosSaleTest, BusyStockAnswerIsAskedAgainAfterTwoSeconds) {

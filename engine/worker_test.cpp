@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -437,6 +438,151 @@ TEST_F(WorkerSalesTest, TenThousandSalesEachTakenOnceAndStopWithinOneSale) {
   // Bounded: from the 1000th to the 9000th sale, across a restart, well under 1 kB a sale.
   EXPECT_LT(rss_at_9000 - rss_at_1000, 8 * 1024) << rss_at_1000 << " kB, then " << rss_at_9000;
 #endif
+}
+
+// Rows the cashier software wrote badly end their own sale, "GAGAL" with what is wrong and
+// nothing sent; the module goes on with the next sale instead of dying on the same row at
+// every restart. (An outlet's table may hold NULLs and texts where the reference schema has
+// numbers.)
+TEST_F(WorkerSalesTest, BadRowsEndTheirOwnSaleAndTheModuleGoesOn) {
+  t.Run(
+      "ALTER TABLE penjualanproduk MODIFY jumlah VARCHAR(10) NULL, MODIFY barcode VARCHAR(30) NULL;"
+      "DELETE FROM penjualanproduk;"
+      "INSERT INTO produk (idproduk, denom) VALUES ('X5', 5000), ('XN', NULL);"
+      "INSERT INTO penjualanproduk (idx, modem, idproduk, barcode, tanggal, jumlah) VALUES"
+      " (1, 'M1', 'X5', '0811', '2026-03-02', NULL),"
+      " (2, 'M1', 'X5', '0812', '2026-03-02', 'dua'),"
+      " (3, 'M1', 'X5', '', '2026-03-02', '1'),"
+      " (4, 'M1', 'X5', NULL, '2026-03-02', '1'),"
+      " (5, 'M1', 'X5', CONCAT('0813', CHAR(13), 'AT+CPIN=0000'), '2026-03-02', '1'),"
+      " (6, 'M1', 'X5', '0814 ', '2026-03-02', '1'),"
+      " (7, 'M1', ' ', '0815', '2026-03-02', '1'),"
+      " (8, 'M1', 'XN', '0816', '2026-03-02', '1'),"
+      " (9, 'M1', 'X5', '+62817', '2026-03-02', '1');");
+  RunWorker(8000, std::make_unique<RecordingChannel>(executed));
+  EXPECT_TRUE(aborted.empty());
+  EXPECT_EQ(executed, std::vector<int64_t>{9});
+  EXPECT_EQ(port.Written("ATD"), std::vector<std::string>{"ATD+62817\r"});
+  EXPECT_EQ(Statuses(),
+            "1|1|GAGAL|DITOLAK: jumlah kosong\n"
+            "2|1|GAGAL|DITOLAK: jumlah \"dua\" bukan angka\n"
+            "3|1|GAGAL|DITOLAK: nomor tujuan kosong\n"
+            "4|1|GAGAL|DITOLAK: nomor tujuan kosong\n"
+            "5|1|GAGAL|DITOLAK: nomor tujuan \"0813\\rAT+CPIN=0000\" bukan nomor telepon\n"
+            "6|1|GAGAL|DITOLAK: nomor tujuan \"0814 \" bukan nomor telepon\n"
+            "7|1|GAGAL|DITOLAK: produk kosong\n"
+            "8|1|GAGAL|DITOLAK: denom produk \"XN\" bukan angka\n"
+            "9|1|SUKSES|");
+  EXPECT_TRUE(journal.OpenSales().empty());
+}
+
+// The sales a crash or a power cut left in hand get their outcome at the next start, before
+// the first poll: never sent, "GAGAL"; sent, "PENDING" with when; a row that has an outcome
+// already, or a take that never reached the row, stays as it is.
+TEST_F(WorkerSalesTest, SalesLeftInHandGetTheirOutcomeAtStart) {
+  t.Run(
+      "DELETE FROM penjualanproduk;"
+      "INSERT INTO penjualanproduk (idx, modem, flag, idproduk, barcode, tanggal, jumlah, status)"
+      " VALUES (1, 'M1', 1, 'X5', '0811', '2026-03-02', 1, ''),"
+      " (2, 'M1', 1, 'X5', '0812', '2026-03-02', 1, ''),"
+      " (3, 'M1', 1, 'X5', '0813', '2026-03-02', 1, 'SUKSES'),"
+      " (4, 'M1', 0, 'X5', '0814', '2026-03-02', 1, '');");
+  journal.Taking(1, "2026-03-02 09:10:00");
+  journal.Taking(2, "2026-03-02 09:11:00");
+  journal.Sending(2, "2026-03-02 09:11:02");
+  journal.Taking(3, "2026-03-02 09:12:00");
+  journal.Sending(3, "2026-03-02 09:12:02");
+  journal.Taking(4, "2026-03-02 09:13:00");
+  std::vector<std::string> panel;
+  form.SetObserver([&](const FormChange& change) {
+    if (change.what == FormDisplay::StatusPanel && change.index == 0) panel.push_back(change.text);
+  });
+  db.StartStatementLog();
+  RunWorker(3000, std::make_unique<RecordingChannel>(executed));
+  EXPECT_EQ(Statuses(),
+            "1|1|GAGAL|TIDAK TERKIRIM: modul mati sebelum transaksi dikirim ke operator\n"
+            "2|1|PENDING|CEK DULU: modul mati saat transaksi di operator (dikirim 2026-03-02 "
+            "09:11:02)\n"
+            "3|1|SUKSES|\n"
+            "4|1|SUKSES|");
+  EXPECT_EQ(executed, std::vector<int64_t>{4});
+  ASSERT_FALSE(panel.empty());
+  EXPECT_EQ(panel.front(), "Dari jurnal: 1 GAGAL (tidak terkirim), 1 PENDING (cek dulu)");
+  // Before the modem is even asked and the first sale is polled.
+  const std::vector<std::string> log = db.TakeStatementLog();
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ(log[0].rfind("UPDATE penjualanproduk SET status=\"GAGAL\"", 0), 0u) << log[0];
+  EXPECT_EQ(log[1].rfind("UPDATE penjualanproduk SET status=\"PENDING\"", 0), 0u) << log[1];
+  const auto poll = std::find(log.begin(), log.end(),
+                              "SELECT * FROM penjualanproduk WHERE modem=\"M1\" AND flag=0");
+  EXPECT_GE(poll - log.begin(), 4);
+  EXPECT_TRUE(journal.OpenSales().empty());
+}
+
+// STOP from another thread, while the worker is inside each statement of a host sale by dial:
+// every sale ends with exactly one outcome that says where it got to, and nothing is sent
+// after STOP met it before its point of no return.
+TEST_F(WorkerSalesTest, StopOnAnotherThreadInsideEachStatementOfASale) {
+  const char* const statements[] = {
+      "UPDATE penjualanproduk SET flag=1 WHERE",            // the take
+      "UPDATE penjualanproduk SET flag=1,tglwaktuproses=",  // the begun mark
+      "SELECT metodetrx",                                   // the host's row
+      "SELECT idprodukhost",                                // the product's code
+      "INSERT INTO logtrxsms",                              // the dial's answer, after the dial
+      "SELECT awalmsisdn",                                  // its settlement
+      "UPDATE penjualanproduk SET status=",                 // the settled outcome
+  };
+  t.Run(
+      "DELETE FROM penjualanproduk;"
+      "INSERT INTO hostserver (idserver, metodetrx, formattrx) VALUES ('HS1', 'DIAL', '*1*<hptujuan>#');"
+      "INSERT INTO settinggetsn (idproduk, tipepesan, awalsn, akhirsn, pesanproduk,"
+      " pesansuksesgagal) VALUES ('X5', 'SUKSES', 'SN ', '.', 'Isi', 'berhasil');");
+  port.On("ATD", "\r\n+CUSD: 0,\"Isi 0811 berhasil SN 4455.\"\r\n,15\r\n");
+  int sale = 0;
+  for (const char* statement : statements) {
+    SCOPED_TRACE(statement);
+    ++sale;
+    t.Run("INSERT INTO penjualanproduk (idx, modem, idproduk, barcode, tanggal, jumlah) VALUES (" +
+          std::to_string(sale) + ", 'M1', 'X5', '0811', '2026-03-02', 1);");
+    form.StopRequested = false;
+    const size_t dials_before = port.Written("ATD").size();
+    std::thread stop;
+    db.InjectFaults([&](const std::string& text, Database::FaultPoint point) {
+      if (!stop.joinable() && point == Database::FaultPoint::BeforeSending &&
+          text.rfind(statement, 0) == 0 && RunningWorker() != nullptr) {
+        Worker* worker = RunningWorker();
+        stop = std::thread([this, worker] {
+          worker->RequestEnd();
+          form.StopRequested = true;
+          worker->CloseSaleInHand(kStoppedWhy);
+        });
+        // Give STOP the time to reach the lock the worker holds inside this statement.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      }
+      return Database::Fault::None;
+    });
+    RunWorker(600'000);
+    db.InjectFaults({});
+    ASSERT_TRUE(stop.joinable());
+    stop.join();
+    const std::string where = " WHERE idx=" + std::to_string(sale);
+    const std::string status = t.Value("SELECT status FROM penjualanproduk" + where);
+    const size_t dials = port.Written("ATD").size() - dials_before;
+    EXPECT_LE(dials, 1u);
+    if (dials == 0) {
+      EXPECT_EQ(status, "GAGAL");
+      EXPECT_EQ(t.Value("SELECT respond FROM penjualanproduk" + where),
+                "TIDAK TERKIRIM: modul di-STOP sebelum transaksi dikirim ke operator");
+    } else {
+      // Sent: with the operator, or settled by the dial's answer that STOP did not stop.
+      EXPECT_TRUE(status == "PENDING" || status == "SUKSES") << status;
+    }
+    EXPECT_TRUE(journal.OpenSales().empty());
+  }
+  // The first statements come before the dial, the last ones after it.
+  EXPECT_EQ(t.Value("SELECT status FROM penjualanproduk WHERE idx=1"), "GAGAL");
+  EXPECT_EQ(t.Value("SELECT status FROM penjualanproduk WHERE idx=7"), "SUKSES");
+  EXPECT_TRUE(aborted.empty());
 }
 
 TEST_F(WorkerTest, FailingStatementOutsideASaleEndsTheModuleLoudly) {

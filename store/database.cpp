@@ -133,30 +133,34 @@ Database::~Database() {
   if (connection_ != nullptr) mysql_close(connection_);
 }
 
-void Database::Open() {
-  connection_ = mysql_init(nullptr);
-  if (connection_ == nullptr) throw DatabaseError("out of memory");
+MYSQL* Database::OpenConnection(const ConnectionSettings& settings) {
+  MYSQL* connection = mysql_init(nullptr);
+  if (connection == nullptr) throw DatabaseError("out of memory");
   // latin1 is the server's Windows-1252: the bytes exchanged with the modem are the bytes
   // stored, and a byte such as 0xE9 is not refused as bad UTF-8.
-  mysql_options(connection_, MYSQL_SET_CHARSET_NAME, "latin1");
+  mysql_options(connection, MYSQL_SET_CHARSET_NAME, "latin1");
   // The outlet's statements are written for the traditional, non-strict mode: double-quoted
   // texts, and an empty text into logtrxsms' generated first column making a new key.
-  mysql_options(connection_, MYSQL_INIT_COMMAND, "SET SESSION sql_mode='NO_ENGINE_SUBSTITUTION'");
+  mysql_options(connection, MYSQL_INIT_COMMAND, "SET SESSION sql_mode='NO_ENGINE_SUBSTITUTION'");
   // A server that does not answer at all (a network without the far end) must end in a lost
   // connection, not in a statement that waits for ever.
-  mysql_options(connection_, MYSQL_OPT_CONNECT_TIMEOUT, &kConnectTimeoutSeconds);
-  mysql_options(connection_, MYSQL_OPT_READ_TIMEOUT, &kAnswerTimeoutSeconds);
-  mysql_options(connection_, MYSQL_OPT_WRITE_TIMEOUT, &kAnswerTimeoutSeconds);
-  const char* host = settings_.host.empty() ? nullptr : settings_.host.c_str();
-  const char* database = settings_.database.empty() ? nullptr : settings_.database.c_str();
-  const char* socket = settings_.socket.empty() ? nullptr : settings_.socket.c_str();
-  if (mysql_real_connect(connection_, host, settings_.user.c_str(), settings_.password.c_str(),
+  mysql_options(connection, MYSQL_OPT_CONNECT_TIMEOUT, &kConnectTimeoutSeconds);
+  mysql_options(connection, MYSQL_OPT_READ_TIMEOUT, &kAnswerTimeoutSeconds);
+  mysql_options(connection, MYSQL_OPT_WRITE_TIMEOUT, &kAnswerTimeoutSeconds);
+  const char* host = settings.host.empty() ? nullptr : settings.host.c_str();
+  const char* database = settings.database.empty() ? nullptr : settings.database.c_str();
+  const char* socket = settings.socket.empty() ? nullptr : settings.socket.c_str();
+  if (mysql_real_connect(connection, host, settings.user.c_str(), settings.password.c_str(),
                          database, 0, socket, 0) == nullptr) {
-    const std::string error = mysql_error(connection_);
-    mysql_close(connection_);
-    connection_ = nullptr;
+    const std::string error = mysql_error(connection);
+    mysql_close(connection);
     throw DatabaseError(error);
   }
+  return connection;
+}
+
+void Database::Open() {
+  connection_ = OpenConnection(settings_);
   connected_ = true;
 }
 
@@ -190,26 +194,52 @@ bool Database::Reconnecting() const {
   return clock_ != nullptr && have_settings_;
 }
 
-void Database::EnsureConnection(bool reconnect) {
-  if (connection_ != nullptr) return;
-  if (reconnect && have_settings_ && clock_ != nullptr &&
-      clock_->MonotonicMs() >= next_attempt_ms_) {
-    try {
-      Open();
-      pause_ms_ = kFirstPauseMs;
-      if (reported_lost_) {
-        const int64_t away_ms = clock_->MonotonicMs() - lost_at_ms_;
-        events_.push_back({ConnectionEvent::Back, std::to_string(away_ms / 1000) + " s"});
-        reported_lost_ = false;
-      }
-      lost_reason_.clear();
+void Database::ReconnectIfDue() {
+  if (ConnectionWait::OnThisThread(*this) == nullptr) return;
+  ConnectionSettings settings;
+  {
+    std::lock_guard lock(mutex_);
+    if (connection_ != nullptr || !have_settings_ || clock_ == nullptr ||
+        clock_->MonotonicMs() < next_attempt_ms_) {
       return;
-    } catch (const DatabaseError& error) {
-      lost_reason_ = error.what();
-      next_attempt_ms_ = clock_->MonotonicMs() + pause_ms_;
-      pause_ms_ = std::min(pause_ms_ * 2, kLongestPauseMs);
     }
+    settings = settings_;
+    // Whoever else looks meanwhile finds the attempt under way and waits for its pause.
+    next_attempt_ms_ = clock_->MonotonicMs() + pause_ms_;
   }
+  // Outside the connection lock: connecting to a server that does not answer takes up to the
+  // connect timeout, and no other thread's statement may wait behind that.
+  MYSQL* fresh = nullptr;
+  std::string error;
+  try {
+    fresh = OpenConnection(settings);
+  } catch (const DatabaseError& failure) {
+    error = failure.what();
+  }
+  std::lock_guard lock(mutex_);
+  if (fresh == nullptr) {
+    lost_reason_ = error;
+    next_attempt_ms_ = clock_->MonotonicMs() + pause_ms_;
+    pause_ms_ = std::min(pause_ms_ * 2, kLongestPauseMs);
+    return;
+  }
+  if (connection_ != nullptr) {
+    mysql_close(fresh);  // connected meanwhile by Connect
+    return;
+  }
+  connection_ = fresh;
+  connected_ = true;
+  pause_ms_ = kFirstPauseMs;
+  if (reported_lost_) {
+    const int64_t away_ms = clock_->MonotonicMs() - lost_at_ms_;
+    events_.push_back({ConnectionEvent::Back, std::to_string(away_ms / 1000) + " s"});
+    reported_lost_ = false;
+  }
+  lost_reason_.clear();
+}
+
+void Database::EnsureConnection() {
+  if (connection_ != nullptr) return;
   throw ConnectionLost(lost_reason_.empty() ? "MySQL server has gone away" : lost_reason_,
                        ConnectionLost::Fate::NotSent);
 }
@@ -252,7 +282,7 @@ void Database::InjectFaults(FaultFunction fault) {
 }
 
 void Database::Run(const std::string& statement) {
-  EnsureConnection(ConnectionWait::OnThisThread(*this) != nullptr);
+  EnsureConnection();
   if (logging_) log_.push_back(statement);
   MaybeFault(statement, FaultPoint::BeforeSending);
   if (mysql_real_query(connection_, statement.data(), statement.size()) != 0) RaiseError();
@@ -276,6 +306,7 @@ template <typename Body>
 auto Database::Attempt(IfConnectionLost lost, Body body) -> decltype(body()) {
   for (;;) {
     try {
+      ReconnectIfDue();
       auto result = body();
       DeliverEvents();
       return result;
@@ -292,9 +323,10 @@ bool Database::WaitForConnection() {
   const ConnectionWait* wait = ConnectionWait::OnThisThread(*this);
   for (;;) {
     try {
+      ReconnectIfDue();
       {
         std::lock_guard lock(mutex_);
-        EnsureConnection(wait != nullptr);
+        EnsureConnection();
       }
       DeliverEvents();
       return true;

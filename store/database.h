@@ -12,9 +12,12 @@
 // connection is closed. Once KeepConnection has been called, the connection is opened again
 // with the settings of the last Connect, with the same session settings (latin1, the SQL
 // mode), by the threads that wait for it (ConnectionWait): at once, then after pauses of
-// 1 s doubling up to 30 s while the server stays away. Other threads never wait and never
-// reconnect: their statements fail at once while the connection is lost, so the
-// user-interface thread is never held up by a server that does not answer.
+// 1 s doubling up to 30 s while the server stays away. The new connection is opened outside
+// the connection lock, so no other thread's statement waits behind a connect. Other threads
+// never wait and never reconnect: their statements fail at once while the connection is
+// lost. (A statement that the server holds, stalled, still holds the lock for up to the read
+// timeout; module control's own statements run on a thread of their own for that reason,
+// app/errands.h.)
 //
 // Repeating a statement after a loss: a statement sent just before the connection dropped
 // may or may not have been applied by the server; there is no way to ask afterwards. So a
@@ -200,9 +203,13 @@ class Database {
   // and the thread's ConnectionWait allow; reports connection events after each attempt.
   template <typename Body>
   auto Attempt(IfConnectionLost lost, Body body) -> decltype(body());
-  // REQUIRES: mutex_ held. Makes sure there is a connection: opens it again when this thread
-  // may (`reconnect`) and the pauses allow. Raises ConnectionLost(NotSent) otherwise.
-  void EnsureConnection(bool reconnect);
+  // EXCLUDES: mutex_. On a thread that waits for the connection (ConnectionWait), once the
+  // pauses allow: opens a new connection outside the lock and puts it in place.
+  void ReconnectIfDue();
+  // REQUIRES: mutex_ held. Raises ConnectionLost(NotSent) when there is no connection.
+  void EnsureConnection();
+  // A new connection with `settings` and the session settings, or DatabaseError.
+  static MYSQL* OpenConnection(const ConnectionSettings& settings);
   // REQUIRES: mutex_ held. Opens connection_ with settings_, or raises DatabaseError.
   void Open();
   // REQUIRES: mutex_ held. Raises the library's error of the last call: ConnectionLost

@@ -165,6 +165,9 @@ void SaleJournal::Read() {
     content.append(buffer, static_cast<size_t>(got));
   }
   std::lock_guard lock(mutex_);
+  // A record torn by a power cut leaves the file without its last line end: the next record
+  // must begin a line of its own.
+  if (!content.empty() && content.back() != '\n') Append("\n");
   size_t start = 0;
   while (start < content.size()) {
     const size_t end = content.find('\n', start);
