@@ -1,8 +1,20 @@
 #include "app/module_control.h"
 
 #include "core/errors.h"
+#include "modem/at_text.h"
+#include "sms/inbox.h"
 
 namespace tovalink {
+
+std::string SettingsFault(const Form& form) {
+  int waiting = 0;
+  if (!ReadWholeNumber(form.etunggu, waiting) || waiting < 0) {
+    return "waktutunggu " + QuotedForReason(form.etunggu) + " bukan jumlah detik";
+  }
+  // The PIN goes into dial codes, toolkit entries and keypad strings.
+  if (const std::string fault = KeyStringFault(form.epin); !fault.empty()) return "pin " + fault;
+  return "";
+}
 
 ModuleControl::ModuleControl(Form& form, Database& db, Clock& clock, SerialPort& port,
                              AppEnd& app_end, std::string working_folder)
@@ -32,6 +44,16 @@ ModuleControl::StartResult ModuleControl::Start() {
   form_.DialSuffix.clear();
   if (db_.OpenSql("SELECT * FROM modulaktif").Count() > 8) {
     form_.ShowMessage("Jumlah Modul Maksimal 8 Modul");
+    return StartResult::Refused;
+  }
+  // A setting the module cannot work with is refused now, before any sale is taken: found
+  // in the middle of a sale it would end the module there, and the service would restart it
+  // into the same fault.
+  if (const std::string fault = SettingsFault(form_); !fault.empty()) {
+    const std::string message = "Setting modul ditolak: " + fault;
+    db_.ExecSql("UPDATE modulaktif SET lokasifile=\"" + db_.Escape(message) +
+                "\",statrun=0,autorun=2 WHERE namamodul=\"" + db_.Escape(form_.csumber) + "\"");
+    form_.ShowMessage(message);
     return StartResult::Refused;
   }
   db_.ExecSql(Heartbeat());

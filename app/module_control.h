@@ -41,13 +41,18 @@ namespace tovalink {
 // Exit statuses of the program.
 inline constexpr int kExitStopped = 0;     // STOP, a remote stop, or the worker's stop branch
 inline constexpr int kExitAborted = 1;     // AbortModule
-inline constexpr int kExitRefused = 3;     // START refused (more than eight modules)
+inline constexpr int kExitRefused = 3;     // START refused (more than eight modules, or a
+                                           // setting the module cannot work with)
 
 inline constexpr int kTickMs = 2000;
 // How long the tick waits for its statements before it leaves them to finish alone.
 inline constexpr int kTickWaitMs = 1000;
 // How long STOP and AbortModule wait for the module's row and the sale in hand to be written.
 inline constexpr int kEndWaitMs = 3000;
+
+// Why the module's settings cannot work, "" when they can: a waiting time that is no whole
+// number of seconds, a PIN with a character its commands cannot carry.
+std::string SettingsFault(const Form& form);
 
 class ModuleControl {
  public:

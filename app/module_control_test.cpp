@@ -128,6 +128,43 @@ TEST_F(ModuleControlTest, MoreThanEightModulesRefuseToStart) {
   EXPECT_FALSE(refused.TimerOn());
 }
 
+// A setting the module cannot work with is refused at START, in its row, before the port is
+// opened or a sale taken.
+TEST_F(ModuleControlTest, SettingsTheModuleCannotWorkWithRefuseToStart) {
+  t.Run("INSERT INTO penjualanproduk (modem, idproduk, barcode) VALUES ('M1', 'X5', '0811');");
+  struct Case {
+    const char* etunggu;
+    const char* pin;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"abc", "1234", "Setting modul ditolak: waktutunggu \"abc\" bukan jumlah detik"},
+      {"", "1234", "Setting modul ditolak: waktutunggu \"\" bukan jumlah detik"},
+      {"-5", "1234", "Setting modul ditolak: waktutunggu \"-5\" bukan jumlah detik"},
+      {"2.5", "1234", "Setting modul ditolak: waktutunggu \"2.5\" bukan jumlah detik"},
+      {"20", "12\r34", "Setting modul ditolak: pin berisi CR"},
+      {"20", "12\"34", "Setting modul ditolak: pin berisi tanda kutip"},
+  };
+  for (const Case& c : cases) {
+    Form other;
+    other.csumber = "M1";
+    other.cport = "5";
+    other.etunggu = c.etunggu;
+    other.epin = c.pin;
+    ScriptedPort unused(clock);
+    RecordingEnd end;
+    ModuleControl refused(other, db, clock, unused, end, work.path());
+    EXPECT_EQ(refused.Start(), ModuleControl::StartResult::Refused) << c.message;
+    EXPECT_EQ(other.Messages(), std::vector<std::string>{c.message});
+    EXPECT_EQ(t.Dump("SELECT lokasifile, statrun, autorun FROM modulaktif WHERE namamodul='M1'"),
+              std::string(c.message) + "|0|2");
+    EXPECT_FALSE(unused.IsOpen());
+    EXPECT_EQ(refused.worker(), nullptr);
+  }
+  EXPECT_EQ(t.Value("SELECT flag FROM penjualanproduk"), "0");
+  EXPECT_EQ(SettingsFault(form), "");
+}
+
 TEST_F(ModuleControlTest, PortFailureAbortsEveryRowOfThatPort) {
   port.SetFailOpen(true);
   EXPECT_EQ(control.Start(), ModuleControl::StartResult::Aborted);

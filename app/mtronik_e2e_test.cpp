@@ -154,10 +154,11 @@ TEST_F(MtronikEndToEndTest, FiveFailedAttemptsEndTheModule) {
   EXPECT_EQ(module->Wait(90000), 1) << module->Err();
   EXPECT_EQ(t.Dump("SELECT lokasifile, statrun, autorun FROM modulaktif"),
             "Error Koneksi Modem|0|2");
-  // The module ended under the sale after the toolkit had been spoken to, so its request may
-  // have gone: PENDING, with the reason for the operator to look at.
+  // No attempt came as far as the PIN, so the operator never saw the sale: GAGAL, with the
+  // reason, and it may be sold again.
   EXPECT_EQ(t.Dump("SELECT flag, status, respond FROM penjualanproduk"),
-            "1|PENDING|Error Koneksi Modem");
+            "1|GAGAL|TIDAK TERKIRIM: modul berhenti (Error Koneksi Modem) sebelum transaksi "
+            "dikirim ke operator");
   int restarts = 0;
   for (const TranscriptLine& line : sim_->Transcript()) {
     restarts += line.kind == "STK" && line.text() == "RESTART";

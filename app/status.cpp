@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 
 #include "sms/cp1252.h"
+#include "store/text.h"
 
 namespace tovalink {
 
@@ -75,6 +77,22 @@ const char* StateText(ModuleState state) {
 
 bool ShouldRun(const ModuleStatus& module) {
   return module.state != ModuleState::NoRow && module.autorun == "1";
+}
+
+bool Stuck(const SaleInHandStatus& sale) {
+  return !sale.age || *sale.age > kStuckAfterSeconds;
+}
+
+// "yyyy-mm-dd hh:mm:ss" (the time may be missing) as the local clock's milliseconds; none when
+// it does not read.
+std::optional<int64_t> LocalMs(const std::string& text) {
+  LocalDateTime at;
+  int fields = std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d", &at.year, &at.month, &at.day,
+                           &at.hour, &at.minute, &at.second);
+  if (fields != 3 && fields != 6) return std::nullopt;
+  if (fields == 3) at.hour = at.minute = at.second = 0;
+  if (at.month < 1 || at.month > 12 || at.day < 1 || at.day > 31) return std::nullopt;
+  return Clock::Join(at);
 }
 
 }  // namespace
@@ -156,6 +174,27 @@ OutletStatus ReadOutletStatus(Database& db, Clock& clock) {
        !rows.Eof(); rows.Next()) {
     module_of(rows.Text(0)).sales.waiting += static_cast<int>(rows.Int(rows.Columns()[1]));
   }
+  // Taken and without an outcome, any day: the sale in hand of a running module, or one that a
+  // crash, a power cut or a lost server left (the module's next start gives it its outcome).
+  const int64_t now_ms = clock.NowMs();
+  for (Rows rows = db.OpenSql("SELECT modem, idx, idproduk, barcode, tanggal, waktu, "
+                              "tglwaktuproses, respond FROM penjualanproduk WHERE flag=1 AND "
+                              "status=\"\" ORDER BY modem, idx");
+       !rows.Eof(); rows.Next()) {
+    SaleInHandStatus sale;
+    sale.module = rows.Text("modem");
+    sale.idx = rows.Int("idx");
+    sale.product = rows.Text("idproduk");
+    sale.destination = rows.Text("barcode");
+    sale.since = rows.Text("tglwaktuproses");
+    if (sale.since.empty()) sale.since = Trim(rows.Text("tanggal") + " " + rows.Text("waktu"));
+    if (const std::optional<int64_t> since_ms = LocalMs(sale.since)) {
+      sale.age = static_cast<int>(std::max<int64_t>(0, (now_ms - *since_ms) / 1000));
+    }
+    sale.respond = rows.Text("respond");
+    ++module_of(sale.module).sales.in_hand;
+    status.in_hand.push_back(std::move(sale));
+  }
   return status;
 }
 
@@ -164,7 +203,7 @@ void PrintOutletStatus(const OutletStatus& status, std::ostream& out) {
       << "heartbeat at most " << kStaleAfterSeconds << " s old)\n\n";
   std::vector<std::vector<std::string>> table{{"MODULE", "PORT", "TYPE", "STATE", "HEARTBEAT",
                                                "AUTORUN", "SUKSES", "GAGAL", "PENDING", "UNSETTLED",
-                                               "WAITING"}};
+                                               "WAITING", "IN HAND"}};
   for (const ModuleStatus& module : status.modules) {
     std::string heartbeat = "-";
     if (module.heartbeat_age) {
@@ -179,7 +218,7 @@ void PrintOutletStatus(const OutletStatus& status, std::ostream& out) {
                      row ? heartbeat : "-", row ? Shown(module.autorun) : "-",
                      std::to_string(sales.sukses), std::to_string(sales.gagal),
                      std::to_string(sales.pending), std::to_string(sales.unsettled),
-                     std::to_string(sales.waiting)});
+                     std::to_string(sales.waiting), std::to_string(sales.in_hand)});
   }
   std::vector<size_t> widths(table.front().size(), 0);
   for (const auto& line : table) {
@@ -196,7 +235,8 @@ void PrintOutletStatus(const OutletStatus& status, std::ostream& out) {
     }
     out << text << "\n";
   }
-  out << "\nSales of " << status.date << " by status; WAITING: not taken yet (flag 0), any day.\n";
+  out << "\nSales of " << status.date << " by status; WAITING: not taken yet (flag 0), any day;\n"
+      << "IN HAND: taken (flag 1) and without a status, any day.\n";
 
   std::vector<std::string> notes;
   for (const ModuleStatus& module : status.modules) {
@@ -216,6 +256,22 @@ void PrintOutletStatus(const OutletStatus& status, std::ostream& out) {
   if (!notes.empty()) out << "\n";
   for (const std::string& note : notes) out << note << "\n";
 
+  if (!status.in_hand.empty()) {
+    out << "\nTaken without an outcome (stuck once older than " << kStuckAfterSeconds / 60
+        << " min):\n";
+  }
+  int stuck = 0;
+  for (const SaleInHandStatus& sale : status.in_hand) {
+    stuck += Stuck(sale);
+    std::string respond = Shown(sale.respond);
+    if (respond.size() > 60) respond = respond.substr(0, 60) + "...";
+    out << "  " << Shown(sale.module) << " sale " << sale.idx << " (" << Shown(sale.product)
+        << " to " << Shown(sale.destination) << "), "
+        << (sale.age ? AgeText(*sale.age) : std::string("?")) << " since "
+        << (sale.since.empty() ? std::string("-") : Shown(sale.since))
+        << (Stuck(sale) ? ", STUCK" : "") << (respond.empty() ? "" : ": " + respond) << "\n";
+  }
+
   std::string down;
   for (const ModuleStatus& module : status.modules) {
     if (ShouldRun(module) && module.state != ModuleState::Alive) {
@@ -223,14 +279,22 @@ void PrintOutletStatus(const OutletStatus& status, std::ostream& out) {
           (down.empty() ? "" : ", ") + Shown(module.name) + " (" + StateText(module.state) + ")";
     }
   }
-  out << "\n"
-      << (down.empty() ? "OK: every module with autorun 1 is alive.\n"
-                       : "NOT OK: autorun 1 but not alive: " + down + "\n");
+  out << "\n";
+  if (down.empty() && stuck == 0) out << "OK: every module with autorun 1 is alive.\n";
+  if (!down.empty()) out << "NOT OK: autorun 1 but not alive: " << down << "\n";
+  if (stuck > 0) {
+    out << "NOT OK: " << stuck << " sales taken without an outcome for more than "
+        << kStuckAfterSeconds / 60 << " min: find out what the operator did with each "
+        << "(docs/operations.md) and settle it\n";
+  }
 }
 
 int StatusExitCode(const OutletStatus& status) {
   for (const ModuleStatus& module : status.modules) {
     if (ShouldRun(module) && module.state != ModuleState::Alive) return 1;
+  }
+  for (const SaleInHandStatus& sale : status.in_hand) {
+    if (Stuck(sale)) return 1;
   }
   return 0;
 }

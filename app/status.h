@@ -7,6 +7,7 @@
 // heartbeat that stopped a whole number of days ago cannot be told from a fresh one, and a
 // module that died without writing statrun 0 (killed, or its window closed) shows as stale.
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -31,6 +32,11 @@ enum class ModuleState {
   NoRow,    // sales are addressed to this name, but modulaktif has no row for it
 };
 
+// A sale in hand this long without an outcome is stuck: longer than the longest a sale takes
+// with a modem that answers (a toolkit walk's five attempts, an MKIOS stock reading), so a
+// crash, a cut-off server or a fault left it; someone must look at it.
+inline constexpr int kStuckAfterSeconds = 10 * 60;
+
 // Today's sales of one module by status, and the sales of any day still waiting (flag 0).
 struct SaleCounts {
   int sukses = 0;
@@ -39,6 +45,18 @@ struct SaleCounts {
   int unsettled = 0;                  // status "": waiting, or taken and not settled yet
   std::map<std::string, int> others;  // any other status text
   int waiting = 0;
+  int in_hand = 0;  // taken (flag 1) and without a status, any day
+};
+
+// A sale taken without an outcome (flag 1, status ""), of any day: in hand now, or left so.
+struct SaleInHandStatus {
+  std::string module;
+  int64_t idx = 0;
+  std::string product;
+  std::string destination;
+  std::string since;         // when it began (tglwaktuproses), or else when it was written
+  std::optional<int> age;    // seconds since then; none when that time does not read
+  std::string respond;
 };
 
 struct ModuleStatus {
@@ -57,6 +75,7 @@ struct OutletStatus {
   std::string date;                   // "yyyy-mm-dd" of the reading
   std::string time;                   // "hh:mm:ss"
   std::vector<ModuleStatus> modules;  // rows by name, then names without a row
+  std::vector<SaleInHandStatus> in_hand;  // by module, then idx
 };
 
 // The age in seconds of a heartbeat "hh:mm:ss" read at `second_of_day`, counted back across
@@ -72,7 +91,8 @@ OutletStatus ReadOutletStatus(Database& db, Clock& clock);
 // escaped.
 void PrintOutletStatus(const OutletStatus& status, std::ostream& out);
 
-// 0 when every module whose autorun is 1 is alive, 1 otherwise.
+// 0 when every module whose autorun is 1 is alive and no sale has been in hand without an
+// outcome for longer than kStuckAfterSeconds; 1 otherwise.
 int StatusExitCode(const OutletStatus& status);
 
 }  // namespace tovalink

@@ -72,25 +72,29 @@ TEST_F(StatusTest, OneScreenOfAliveStaleAndStoppedModules) {
             "10 s old)\n"
             "\n"
             "MODULE  PORT  TYPE     STATE    HEARTBEAT        AUTORUN  SUKSES  GAGAL  PENDING  "
-            "UNSETTLED  WAITING\n"
+            "UNSETTLED  WAITING  IN HAND\n"
             "M1      4     HOSTA    alive    23:59:58 (6 s)   1        2       1      1        "
-            "1          1\n"
+            "1          1        0\n"
             "M2      5     MKIOS    stale    23:58:30 (94 s)  1        0       0      0        "
-            "1          0\n"
+            "1          0        1\n"
             "M3      6     DOMPET   stopped  21:10:00 (2 h)   2        0       0      0        "
-            "0          1\n"
+            "0          1        0\n"
             "M4      7     MTRONIK  stopped  20:00:00 (4 h)   0        0       0      0        "
-            "0          0\n"
+            "0          0        0\n"
             "M5      8     HOSTB    alive    00:00:06 (0 s)   1        0       0      0        "
-            "0          0\n"
+            "0          0        0\n"
             "GHOST   -     -        no row   -                -        0       0      0        "
-            "1          1\n"
+            "1          1        0\n"
             "\n"
-            "Sales of 2026-01-05 by status; WAITING: not taken yet (flag 0), any day.\n"
+            "Sales of 2026-01-05 by status; WAITING: not taken yet (flag 0), any day;\n"
+            "IN HAND: taken (flag 1) and without a status, any day.\n"
             "\n"
             "M1 has 1 sales of today with the status \"BATAL\"\n"
             "M3 ended on an error: Error Access com 6\\x0D\\x0A\\x1B[2J\n"
             "GHOST has no row in modulaktif: its 1 waiting sales are taken by no module\n"
+            "\n"
+            "Taken without an outcome (stuck once older than 10 min):\n"
+            "  M2 sale 8 ( to ), 4 s since 2026-01-05\n"
             "\n"
             "NOT OK: autorun 1 but not alive: M2 (stale)\n");
   EXPECT_EQ(StatusExitCode(status), 1);
@@ -110,6 +114,33 @@ TEST_F(StatusTest, ExitStatusFollowsTheModulesThatShouldRun) {
   const OutletStatus status = ReadOutletStatus(t_.db(), clock_);
   EXPECT_EQ(status.modules[4].state, ModuleState::Stale);
   EXPECT_EQ(StatusExitCode(status), 1);
+}
+
+// A sale taken without an outcome is listed whatever its day, with its age from when it began;
+// one in hand for longer than a sale can take fails the check.
+TEST_F(StatusTest, SalesStuckInHandFailTheCheck) {
+  t_.Run(
+      "UPDATE modulaktif SET waktu='00:00:03' WHERE namamodul='M2';"
+      "INSERT INTO penjualanproduk (idx, modem, flag, status, idproduk, barcode, tanggal, waktu,"
+      " tglwaktuproses, respond) VALUES"
+      " (20, 'M1', 1, '', 'X10', '0811', '2026-01-02', '08:00:00', NULL, NULL),"
+      " (21, 'M4', 1, '', 'I10', '0812', '2026-01-04', '23:00:00', '2026-01-04 23:55:00',"
+      " 'MENU REGULER tidak ADA ');");
+  const OutletStatus status = ReadOutletStatus(t_.db(), clock_);
+  const std::string screen = Screen(status);
+  EXPECT_NE(screen.find("  M1 sale 20 (X10 to 0811), 64 h since 2026-01-02 08:00:00, STUCK\n"),
+            std::string::npos)
+      << screen;
+  EXPECT_NE(screen.find("  M4 sale 21 (I10 to 0812), 5 min since 2026-01-04 23:55:00: MENU "
+                        "REGULER tidak ADA \n"),
+            std::string::npos)
+      << screen;
+  EXPECT_NE(screen.find("NOT OK: 1 sales taken without an outcome for more than 10 min"),
+            std::string::npos)
+      << screen;
+  EXPECT_EQ(StatusExitCode(status), 1);
+  t_.Run("UPDATE penjualanproduk SET status='GAGAL' WHERE idx=20;");
+  EXPECT_EQ(StatusExitCode(ReadOutletStatus(t_.db(), clock_)), 0);
 }
 
 }  // namespace
