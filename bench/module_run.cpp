@@ -200,6 +200,12 @@ std::map<int, TaskReading> ReadTasks(int pid) {
 class ThreadsWatch {
  public:
   explicit ThreadsWatch(int pid) : pid_(pid), first_(ReadTasks(pid)) { latest_ = first_; }
+  // What the threads had used by the first reading.
+  double CpuMsBefore() const {
+    double total = 0;
+    for (const auto& [tid, task] : first_) total += task.run_ns / 1e6;
+    return total;
+  }
   void Read() {
     for (auto& [tid, task] : ReadTasks(pid_)) latest_[tid] = task;
   }
@@ -423,6 +429,7 @@ IdleCost MeasureIdle(const std::string& program, ModuleFrontEnd front_end, doubl
   const int pid = rig.module().pid();
 
   ThreadsWatch watch(pid);
+  ThreadsWatch modemsim(rig.sim().Pid());
   const long rx_before = CountRx(rig.sim());
   const long cycles_before = CountRx(rig.sim(), "AT+CPMS=");
   BareWakeups bare;
@@ -430,6 +437,7 @@ IdleCost MeasureIdle(const std::string& program, ModuleFrontEnd front_end, doubl
   for (double left = seconds; left > 0; left -= 10) {
     Sleep(std::min(left, 10.0));
     watch.Read();
+    modemsim.Read();
     if (left > 10)
       progress << "  " << SecondsSince(start) << " s of " << seconds << "\n" << std::flush;
   }
@@ -446,6 +454,12 @@ IdleCost MeasureIdle(const std::string& program, ModuleFrontEnd front_end, doubl
   long wakeups = 0;
   for (const ThreadCost& thread : cost.threads) wakeups += thread.wakeups;
   cost.cpu_seconds_per_minute = watch.CpuMs() / 1e3 * 60 / elapsed;
+  cost.startup_cpu_ms = watch.CpuMsBefore();
+  for (const ThreadCost& thread : cost.threads) {
+    if (thread.name == "main")
+      cost.main_thread_cpu_seconds_per_minute = thread.cpu_ms / 1e3 * 60 / elapsed;
+  }
+  cost.modemsim_cpu_seconds_per_minute = modemsim.CpuMs() / 1e3 * 60 / elapsed;
   cost.wakeups_per_second = wakeups / elapsed;
   cost.at_commands_per_minute = (rx_after - rx_before) * 60 / elapsed;
   cost.cycles = static_cast<double>(cycles_after - cycles_before);

@@ -81,6 +81,12 @@ struct IdleCost {
   double at_commands_per_minute = 0;
   double cycles = 0;  // the worker's cycles in the window (its store switches)
   std::vector<ThreadCost> threads;
+  // Not counted above, for comparing with other ways of counting: the module's CPU time
+  // before the window (start-up and its first cycles), its main thread's share (what
+  // /proc/PID/schedstat alone shows), and the simulated modem's CPU over the window.
+  double startup_cpu_ms = 0;
+  double main_thread_cpu_seconds_per_minute = 0;
+  double modemsim_cpu_seconds_per_minute = 0;
   // CPU time one bare wake-up of a sleeping thread costs on this machine, measured over the
   // same window: the price of every wake-up the behaviour asks for.
   double bare_wakeup_microseconds = 0;

@@ -122,6 +122,11 @@ void PrintThreads(const IdleCost& cost) {
       cpu_ms, wakeups, cpu_ms * 1e3 / cycles, wakeups / cycles);
   std::printf("  a bare wake-up of a sleeping thread costs %.1f us of CPU here\n",
               cost.bare_wakeup_microseconds);
+  std::printf(
+      "  not counted: %.1f ms of CPU before the window (start-up, first cycles); modemsim "
+      "%.4f s/min; the main thread alone (/proc/PID/schedstat) would give %.4f s/min\n",
+      cost.startup_cpu_ms, cost.modemsim_cpu_seconds_per_minute,
+      cost.main_thread_cpu_seconds_per_minute);
 }
 
 void IdlePart(const Options& options, Figures& figures) {
