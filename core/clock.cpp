@@ -117,21 +117,33 @@ bool VirtualClock::WaitForMs(std::unique_lock<std::mutex>& lock,
                              const std::function<bool()>& done) {
   if (done()) return true;
   if (milliseconds < 0) milliseconds = 0;
-  // The caller's mutex is never held while the clock's is taken: an action delivers what it
-  // brings through code that takes the caller's mutex itself.
+  // The two mutexes are never held together: an action delivers what it brings through code
+  // that takes the caller's mutex itself, and the caller may read the clock under its own.
   lock.unlock();
-  bool ended = false;
+  int64_t start;
   {
     std::lock_guard clock_lock(mutex_);
-    const int64_t start = monotonic_ms_;
-    const int64_t target = start + milliseconds;
-    while (!ended && RunNextAction(target)) {
-      lock.lock();
-      ended = done();
-      lock.unlock();
+    start = monotonic_ms_;
+  }
+  const int64_t target = start + milliseconds;
+  bool ended = false;
+  for (;;) {
+    {
+      std::lock_guard clock_lock(mutex_);
+      if (!RunNextAction(target)) {
+        if (target > monotonic_ms_) monotonic_ms_ = target;
+        slept_ms_ += monotonic_ms_ - start;
+        break;
+      }
     }
-    if (!ended && target > monotonic_ms_) monotonic_ms_ = target;
-    slept_ms_ += monotonic_ms_ - start;
+    lock.lock();
+    ended = done();
+    lock.unlock();
+    if (ended) {
+      std::lock_guard clock_lock(mutex_);
+      slept_ms_ += monotonic_ms_ - start;
+      break;
+    }
   }
   lock.lock();
   return ended || done();
