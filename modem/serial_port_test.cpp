@@ -199,7 +199,8 @@ TEST(TermiosPort, AQueueThatFillsWhileTheHandlerIsBusyIsReported) {
   ASSERT_EQ(write(other_side, "+", 1), 1);
   {
     std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return !received.empty(); }));
+    ASSERT_TRUE(
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return !received.empty(); }));
   }
   const std::string flood(3500, 'x');  // 85 % of the queue
   ASSERT_EQ(write(other_side, flood.data(), flood.size()), static_cast<ssize_t>(flood.size()));
