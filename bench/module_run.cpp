@@ -203,7 +203,7 @@ class ThreadsWatch {
   // What the threads had used by the first reading.
   double CpuMsBefore() const {
     double total = 0;
-    for (const auto& [tid, task] : first_) total += task.run_ns / 1e6;
+    for (const auto& [tid, task] : first_) total += static_cast<double>(task.run_ns) / 1e6;
     return total;
   }
   void Read() {
@@ -215,7 +215,8 @@ class ThreadsWatch {
       const auto earlier = first_.find(tid);
       ThreadCost thread;
       thread.name = tid == pid_ ? "main" : task.name;
-      thread.cpu_ms = (task.run_ns - (earlier == first_.end() ? 0 : earlier->second.run_ns)) / 1e6;
+      const long long before = earlier == first_.end() ? 0 : earlier->second.run_ns;
+      thread.cpu_ms = static_cast<double>(task.run_ns - before) / 1e6;
       thread.wakeups = task.wakeups - (earlier == first_.end() ? 0 : earlier->second.wakeups);
       threads.push_back(thread);
     }
@@ -460,8 +461,8 @@ IdleCost MeasureIdle(const std::string& program, ModuleFrontEnd front_end, doubl
       cost.main_thread_cpu_seconds_per_minute = thread.cpu_ms / 1e3 * 60 / elapsed;
   }
   cost.modemsim_cpu_seconds_per_minute = modemsim.CpuMs() / 1e3 * 60 / elapsed;
-  cost.wakeups_per_second = wakeups / elapsed;
-  cost.at_commands_per_minute = (rx_after - rx_before) * 60 / elapsed;
+  cost.wakeups_per_second = static_cast<double>(wakeups) / elapsed;
+  cost.at_commands_per_minute = static_cast<double>(rx_after - rx_before) * 60 / elapsed;
   cost.cycles = static_cast<double>(cycles_after - cycles_before);
   return cost;
 }

@@ -113,13 +113,13 @@ void PrintThreads(const IdleCost& cost) {
   for (const ThreadCost& thread : cost.threads) {
     std::printf("  thread %-16s %8.2f ms CPU %6ld wake-ups   %7.0f us %5.2f wake-ups a cycle\n",
                 thread.name.c_str(), thread.cpu_ms, thread.wakeups, thread.cpu_ms * 1e3 / cycles,
-                thread.wakeups / cycles);
+                static_cast<double>(thread.wakeups) / cycles);
     cpu_ms += thread.cpu_ms;
     wakeups += thread.wakeups;
   }
   std::printf(
       "  all threads             %8.2f ms CPU %6ld wake-ups   %7.0f us %5.2f wake-ups a cycle\n",
-      cpu_ms, wakeups, cpu_ms * 1e3 / cycles, wakeups / cycles);
+      cpu_ms, wakeups, cpu_ms * 1e3 / cycles, static_cast<double>(wakeups) / cycles);
   std::printf("  a bare wake-up of a sleeping thread costs %.1f us of CPU here\n",
               cost.bare_wakeup_microseconds);
   std::printf(

@@ -267,7 +267,7 @@ void TermiosPort::ReadLoop(int fd, int wake_fd) {
       if (got > 0) {
         // One read takes everything queued, up to a buffer as large as the queue itself, so
         // what it got is what waited: no other call is needed to tell a filling queue.
-        const bool now_full = got * 10 > kInputQueueSize * 8;
+        const bool now_full = got * 10 > ssize_t{kInputQueueSize} * 8;
         if (now_full && !almost_full) Notify(LineEvent::InputAlmostFull);
         almost_full = now_full;
         Deliver(std::string(buffer, static_cast<size_t>(got)));
