@@ -67,9 +67,11 @@ QLabel* NewLabel(const QString& text, QWidget* parent) {
 QLabel* NewPanel(QWidget* parent, const char* name, int width) {
   auto* panel = new QLabel(parent);
   panel->setObjectName(name);
-  panel->setFixedWidth(width);
   panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   panel->setTextFormat(Qt::PlainText);
+  // A size of its own in both directions: a new text then repaints the panel alone instead of
+  // laying the whole status bar out again.
+  panel->setFixedSize(width, panel->sizeHint().height());
   return panel;
 }
 
@@ -102,11 +104,27 @@ TFRMain::TFRMain(Form& form, Database& db, ModuleControl& control, QWidget* pare
   ConnectControls();
   setFixedSize(kWindowWidth, kWindowHeight);
 
+  repaint_timer_.setSingleShot(true);
+  connect(&repaint_timer_, &QTimer::timeout, this, &TFRMain::Repaint);
   form_.SetObserver([this](const FormChange& change) {
-    if (QThread::currentThread() == thread()) {
-      Render(change);
-    } else {
-      QMetaObject::invokeMethod(this, [this, change] { Render(change); }, Qt::QueuedConnection);
+    // The journal's alone: the window shows the same through its displays.
+    if (change.what == FormDisplay::Log) return;
+    const bool own_thread = QThread::currentThread() == thread();
+    HandOver post = HandOver::None;
+    {
+      std::lock_guard lock(pending_mutex_);
+      Note(pending_, change);
+      const HandOver wanted = Chatty(change.what) ? HandOver::Soon : HandOver::Now;
+      if (!own_thread && wanted > handed_over_) post = handed_over_ = wanted;
+    }
+    if (own_thread) {
+      Repaint();
+    } else if (post == HandOver::Now) {
+      QMetaObject::invokeMethod(
+          this, [this] { Repaint(); }, Qt::QueuedConnection);
+    } else if (post == HandOver::Soon) {
+      QMetaObject::invokeMethod(
+          this, [this] { RepaintSoon(); }, Qt::QueuedConnection);
     }
   });
   RenderSettings();
@@ -219,12 +237,14 @@ void TFRMain::BuildControls() {
   columns->addLayout(right, 9);
   setCentralWidget(central);
 
-  // The debug box is kept for the worker's traces but never shown.
+  // The debug box is kept for the worker's traces but never shown; the Form holds its text,
+  // and the box is filled from it when it is shown, not at every trace line.
   memo1_ = new QPlainTextEdit(central);
   memo1_->setObjectName("Memo1");
   memo1_->setReadOnly(true);
   memo1_->setMaximumBlockCount(2000);
   memo1_->hide();
+  memo1_->installEventFilter(this);
 
   QStatusBar* bar = statusBar();
   bar->setObjectName("StatusBar1");
@@ -299,7 +319,7 @@ void TFRMain::RenderSettings() {
   RenderBoxes(NameBox::Render);
   cslow_->setChecked(form_.cslow);
   RenderMsaldo();
-  for (int i = 0; i < 3; ++i) panels_[i]->setText(OneLine(FromSingleByte(form_.StatusPanel(i))));
+  for (int i = 0; i < 3; ++i) RenderPanel(i);
   for (const auto& [name, box] : stock_) box->setText(FromSingleByte(form_.Stock(name)));
   gmk_->setVisible(form_.GmkVisible());
   RenderButtons();
@@ -315,47 +335,117 @@ void TFRMain::RenderButtons() {
 void TFRMain::RenderMsaldo() {
   QString text = FromSingleByte(form_.Msaldo());
   text.remove(QChar('\r'));
+  // The idle cycle shows the same listing again and again: the box is only rebuilt when its
+  // text changed.
+  if (text == shown_msaldo_) return;
+  shown_msaldo_ = text;
   msaldo_->setPlainText(text);
   msaldo_->moveCursor(QTextCursor::End);
 }
 
-void TFRMain::Render(const FormChange& change) {
-  // Whole displays are read back from the Form, so that a late queued call shows the latest
-  // state; discrete events (messages, trace lines) come with the change itself.
+void TFRMain::RenderPanel(int index) {
+  QLabel* panel = panels_[index];
+  // A panel shows the start of its text, and no character is narrower than a pixel: what lies
+  // beyond the panel's width in characters is never seen, and a whole listing would cost its
+  // shaping at every paint.
+  QString shown = OneLine(FromSingleByte(form_.StatusPanel(index)));
+  shown.truncate(panel->width());
+  if (panel->text() != shown) panel->setText(shown);
+}
+
+void TFRMain::RenderMemo1() {
+  QString text = FromSingleByte(form_.Memo1());
+  text.remove(QChar('\r'));
+  if (text.endsWith(QChar('\n'))) text.chop(1);
+  memo1_->setPlainText(text);
+  memo1_->moveCursor(QTextCursor::End);
+}
+
+bool TFRMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == memo1_ && event->type() == QEvent::Show) RenderMemo1();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TFRMain::Note(Pending& pending, const FormChange& change) {
+  // Whole displays are read back from the Form when they are rendered, so that a repaint
+  // shows the latest state; discrete events (messages, trace lines) come with the change.
   switch (change.what) {
     case FormDisplay::Msaldo:
-      RenderMsaldo();
+      pending.msaldo = true;
       break;
     case FormDisplay::StatusPanel:
-      if (change.index >= 0 && change.index < 3) {
-        panels_[change.index]->setText(OneLine(FromSingleByte(form_.StatusPanel(change.index))));
-      }
+      if (change.index >= 0 && change.index < 3) pending.panels[change.index] = true;
       break;
     case FormDisplay::Memo1:
-      memo1_->appendPlainText(FromSingleByte(change.text));
+      pending.memo1 = true;
       break;
     case FormDisplay::Stock:
-      if (auto found = stock_.find(change.name); found != stock_.end()) {
-        found->second->setText(FromSingleByte(form_.Stock(change.name)));
-      }
+      pending.stock.insert(change.name);
       break;
     case FormDisplay::Gmk:
-      gmk_->setVisible(form_.GmkVisible());
+      pending.gmk = true;
       break;
     case FormDisplay::Method:
+      pending.method = true;
+      break;
+    case FormDisplay::Message:
+      pending.messages.push_back(change.text);
+      break;
+    case FormDisplay::Buttons:
+      pending.buttons = true;
+      break;
+    case FormDisplay::Log:
+      break;
+  }
+}
+
+bool TFRMain::Chatty(FormDisplay what) {
+  // The dialogue with the modem: every command and every chunk of its answer.
+  return what == FormDisplay::Msaldo || what == FormDisplay::StatusPanel ||
+         what == FormDisplay::Memo1;
+}
+
+void TFRMain::RepaintSoon() {
+  {
+    std::lock_guard lock(pending_mutex_);
+    // A repaint took the changes meanwhile, or one that cannot wait is on its way.
+    if (handed_over_ != HandOver::Soon) return;
+  }
+  if (!repaint_timer_.isActive()) repaint_timer_.start(kRepaintMs);
+}
+
+void TFRMain::Repaint() {
+  Pending changed;
+  {
+    std::lock_guard lock(pending_mutex_);
+    std::swap(changed, pending_);
+    handed_over_ = HandOver::None;
+  }
+  repaint_timer_.stop();
+  if (changed.msaldo) RenderMsaldo();
+  for (int i = 0; i < 3; ++i) {
+    if (changed.panels[i]) RenderPanel(i);
+  }
+  if (changed.memo1 && memo1_->isVisible()) RenderMemo1();
+  for (const std::string& name : changed.stock) {
+    if (auto found = stock_.find(name); found != stock_.end()) {
+      const QString text = FromSingleByte(form_.Stock(name));
+      if (found->second->text() != text) found->second->setText(text);
+    }
+  }
+  if (changed.gmk) gmk_->setVisible(form_.GmkVisible());
+  if (changed.method) {
+    const QString text = FromSingleByte(form_.MethodBox());
+    if (cmethod_->currentText() != text) {
       // Written by the window itself: not the operator's edit of the box.
       rendering_ = true;
       SetBox(cmethod_, {}, form_.MethodBox());
       rendering_ = false;
-      break;
-    case FormDisplay::Message:
-      ShowOperatorMessage(FromSingleByte(change.text));
-      break;
-    case FormDisplay::Buttons:
-      RenderButtons();
-      break;
-    case FormDisplay::Log:
-      break;  // the journal's alone: the window shows the same through its displays
+    }
+  }
+  if (changed.buttons) RenderButtons();
+  for (const std::string& message : changed.messages) {
+    ShowOperatorMessage(FromSingleByte(message));
   }
 }
 

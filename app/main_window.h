@@ -4,10 +4,20 @@
 // STOP, the supervision tick); it decides nothing itself.
 //
 // Threads: the window lives on the user-interface thread. It observes the Form; a change made
-// on another thread (the worker) is handed over with a queued call and rendered on the
-// user-interface thread, one made on the user-interface thread is rendered at once. The Form,
-// the database and the module control must outlive the window, and no other thread may
-// change the Form once the window is being destroyed.
+// on another thread (the worker) is noted as pending and handed over with one queued call for
+// all the changes that come before the user-interface thread takes them; one made on the
+// user-interface thread is rendered at once. The Form, the database and the module control
+// must outlive the window, and no other thread may change the Form once the window is being
+// destroyed.
+//
+// Repaints: the worker changes the status box and the status bar several times a second while
+// it talks to the modem (every command and every chunk of an answer), faster than anyone can
+// read. Those changes are rendered together kRepaintMs after the first of them, so the latest
+// state is on screen within that time and a burst of the modem's dialogue costs one repaint;
+// an idle cycle that ends where the last one did repaints nothing. The worker's other changes
+// (messages, buttons, the stock, the method box) are rendered at once, with whatever else is
+// pending. Only what changed is written to the widgets; nothing runs on a timer while nothing
+// is pending.
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,7 +32,10 @@
 #include <QTimer>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "app/UTrayIcon.h"
 #include "app/module_control.h"
@@ -36,6 +49,9 @@ namespace tovalink {
 // Windows-1252 byte become "?".
 QString FromSingleByte(const std::string& text);
 std::string ToSingleByte(const QString& text);
+
+// How long the worker's dialogue displays wait, gathering changes, before they are rendered.
+inline constexpr int kRepaintMs = 250;
 
 // The client size of the operator window, in pixels.
 inline constexpr int kWindowWidth = 672;
@@ -68,6 +84,8 @@ class TFRMain : public QMainWindow {
  protected:
   // Closing the window ends the program and leaves the module's row as it is.
   void closeEvent(QCloseEvent* event) override;
+  // Fills the debug box from the Form when it is shown.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildControls();
@@ -76,9 +94,26 @@ class TFRMain : public QMainWindow {
   // The name box is left alone while the operator types in it.
   enum class NameBox { Render, LeaveAsTyped };
   void RenderBoxes(NameBox name_box);
-  void Render(const FormChange& change);
+  // The displays that changed since the last repaint, gathered from any thread.
+  struct Pending {
+    bool msaldo = false;
+    bool panels[3] = {false, false, false};
+    bool memo1 = false;
+    std::set<std::string> stock;
+    bool gmk = false;
+    bool method = false;
+    bool buttons = false;
+    std::vector<std::string> messages;  // in order; each one is shown
+  };
+  static void Note(Pending& pending, const FormChange& change);
+  // The displays whose changes wait kRepaintMs to be rendered together.
+  static bool Chatty(FormDisplay what);
+  void RepaintSoon();
+  void Repaint();
   void RenderButtons();
   void RenderMsaldo();
+  void RenderPanel(int index);
+  void RenderMemo1();
   void ShowOperatorMessage(const QString& text);
   void OnNamaEdited(const QString& text);
   void OnTipeEdited(const QString& text);
@@ -114,6 +149,15 @@ class TFRMain : public QMainWindow {
   QMenu* popup_menu_ = nullptr;
   std::unique_ptr<TTrayIcon> tray_;
   QTimer timer_modul_;
+
+  // The queued call on its way to the user-interface thread for the pending changes: none,
+  // one that waits kRepaintMs (RepaintSoon), or one that repaints at once.
+  enum class HandOver { None, Soon, Now };
+  std::mutex pending_mutex_;
+  Pending pending_;                        // guarded by pending_mutex_
+  HandOver handed_over_ = HandOver::None;  // guarded by pending_mutex_
+  QTimer repaint_timer_;                   // single shot: the repaint that waits kRepaintMs
+  QString shown_msaldo_;  // what msaldo shows, so that the same text is not set again
 };
 
 // The application-wide settings of tovalink: the application title "Tovalink", the icon, and

@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QThread>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -325,6 +326,100 @@ TEST_F(WindowTest, WorkerChangesArriveOnTheUserInterfaceThread) {
   EXPECT_FALSE(Find<QPushButton>("START")->isEnabled());
   EXPECT_TRUE(Find<QPushButton>("STOP")->isEnabled());
   EXPECT_FALSE(Find<QGroupBox>("gsetmodem")->isEnabled());
+}
+
+// Counts the paint events of a widget.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+TEST_F(WindowTest, TheModemDialogueIsRenderedOnceABurstAndOnlyWhenItChanged) {
+  Open("");
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  QTest::qWait(50);  // the window's first paint is over
+  auto* panel1 = Find<QLabel>("Panel1");
+  auto* panel2 = Find<QLabel>("Panel2");
+  auto* msaldo = Find<QPlainTextEdit>("msaldo");
+  PaintCounter panel1_paints(panel1);
+  PaintCounter panel2_paints(panel2);
+  int msaldo_changes = 0;
+  QObject::connect(msaldo, &QPlainTextEdit::textChanged, [&] { ++msaldo_changes; });
+  // An idle cycle as the worker makes it: every command, its cleared reply panel, its reply
+  // (the listing is longer than the panel could ever show), the listing in the status box.
+  const std::string listing = "\r\n" + std::string(3000, 'x') + "\r\nOK\r\n";
+  auto cycle = [&] {
+    std::thread worker([&] {
+      for (const std::string command : {"AT+CPMS=\"ME\"\r", "AT+CMGL=4\r"}) {
+        form_.AppendMemo1("START " + command);
+        form_.SetStatusPanel(1, command);
+        form_.SetStatusPanel(2, "");
+        for (size_t end = 1; end <= listing.size(); end += 500) {
+          form_.SetStatusPanel(2, listing.substr(0, end));
+        }
+        form_.SetStatusPanel(2, listing);
+      }
+      form_.SetMsaldo(listing);
+    });
+    worker.join();
+  };
+
+  cycle();
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel1->text() == "AT+CMGL=4"; }, 2000));
+  const auto shown_after = std::chrono::steady_clock::now() - start;
+  QTest::qWait(kRepaintMs * 2);  // and nothing more comes of it
+  EXPECT_LT(shown_after, std::chrono::milliseconds(kRepaintMs * 3));
+  EXPECT_EQ(panel1_paints.paints, 1);
+  EXPECT_EQ(panel2_paints.paints, 1);
+  EXPECT_EQ(msaldo_changes, 1);
+  // The start of its one line, to the panel's width.
+  EXPECT_EQ(panel2->text().toStdString(), std::string(50, 'x'));
+  EXPECT_EQ(msaldo->toPlainText(), FromSingleByte(listing).remove('\r'));
+
+  // The next cycle ends where this one did: nothing is drawn again.
+  cycle();
+  QTest::qWait(kRepaintMs * 3);
+  EXPECT_EQ(panel1_paints.paints, 1);
+  EXPECT_EQ(panel2_paints.paints, 1);
+  EXPECT_EQ(msaldo_changes, 1);
+  // The debug box, never shown, is filled from the Form when it is.
+  auto* memo1 = Find<QPlainTextEdit>("Memo1");
+  EXPECT_EQ(memo1->toPlainText().toStdString(), "");
+  memo1->show();
+  EXPECT_EQ(memo1->toPlainText().toStdString(),
+            "START AT+CPMS=\"ME\"\nSTART AT+CMGL=4\nSTART AT+CPMS=\"ME\"\nSTART AT+CMGL=4");
+}
+
+TEST_F(WindowTest, AStreamOfChangesIsRepaintedAtMostEveryRepaintPeriod) {
+  Open("");
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  QTest::qWait(50);  // the window's first paint is over
+  auto* panel1 = Find<QLabel>("Panel1");
+  PaintCounter paints(panel1);
+  std::atomic<bool> done{false};
+  const auto start = std::chrono::steady_clock::now();
+  std::thread worker([&] {
+    for (int n = 1; n <= 60; ++n) {
+      form_.SetStatusPanel(1, "AT+STGI=" + std::to_string(n));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    done = true;
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return done && panel1->text() == "AT+STGI=60"; }, 5000));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  worker.join();
+  // Sixty changes, each of which would have been drawn on its own: one repaint for every
+  // period they span, and the last one.
+  EXPECT_GE(paints.paints, 1);
+  EXPECT_LE(paints.paints, elapsed / std::chrono::milliseconds(kRepaintMs) + 2);
 }
 
 TEST_F(WindowTest, StopWritesTheRowAndEndsTheProgram) {

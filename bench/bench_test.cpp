@@ -10,24 +10,33 @@ namespace {
 
 TranscriptLine Rx(int64_t ms, const std::string& command) { return {ms, "RX", {command}}; }
 
-TEST(TimeSales, SpansFromTheFirstSaleToTheLastAndCountsItsCommands) {
+TranscriptLine Tx(int64_t ms, const std::string& bytes) { return {ms, "TX", {bytes}}; }
+
+TEST(TimeSales, SpansFromTheFirstSaleToTheLastAndTakesTheModemsShare) {
   const std::vector<TranscriptLine> transcript = {
       Rx(0, "ATE0\r"),
       Rx(100, "AT+CMGS=20\r"),
-      {105, "TX", {"\r\n> "}},
+      Tx(105, "\r\n> "),
       Rx(201, "0011000B...\x1A"),
+      Tx(202, "\r\n+CMGS: 7\r\n"),
+      Tx(204, "\r\nOK\r\n"),  // the modem's share runs to its last answer
       Rx(303, "AT+CMGF=0\r"),
-      Rx(404, "AT+CMGL=4\r"),
+      Tx(303, "\r\nOK\r\n"),
+      Rx(404, "AT+CMGL=4\r"),  // unanswered: nothing of the modem's
       Rx(506, "AT+CMGD=1\r"),
+      Tx(507, "\r\nOK\r\n"),
       Rx(610, "AT+CMGS=20\r"),
+      Tx(612, "\r\n> "),  // the next sale's
       Rx(711, "0011000B...\x1A"),
       Rx(2000, "AT+CPMS=\"SM\"\r"),
   };
-  const SaleTiming timing = TimeSales(transcript);
+  const SaleTiming timing = TimeSales(transcript, "AT+CMGS=");
   EXPECT_EQ(timing.sales, 1);
   EXPECT_EQ(timing.exchanges, 5);
   EXPECT_EQ(timing.span_ms, 510);
-  EXPECT_EQ(TimeSales({Rx(0, "AT+CMGS=20\r")}).sales, 0);
+  EXPECT_EQ(timing.modem_ms, 5 + 3 + 0 + 0 + 1);
+  EXPECT_EQ(TimeSales({Rx(0, "AT+CMGS=20\r")}, "AT+CMGS=").sales, 0);
+  EXPECT_EQ(TimeSales(transcript, "AT+WIND=15").sales, 0);
 }
 
 TEST(Figures, RatioGoalAndChangeFromThePreviousRun) {

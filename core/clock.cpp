@@ -1,5 +1,6 @@
 #include "core/clock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -85,6 +86,13 @@ void RealClock::SleepMs(int64_t milliseconds) {
   if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+bool RealClock::WaitForMs(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                          int64_t milliseconds, const std::function<bool()>& done) {
+  // wait_for measures on the steady clock, as MonotonicMs does.
+  return changed.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(milliseconds, 0)),
+                          done);
+}
+
 VirtualClock::VirtualClock() : monotonic_ms_(Join(LocalDateTime{2026, 1, 5, 10, 0, 0, 0})) {}
 
 int64_t VirtualClock::NowMs() {
@@ -102,6 +110,43 @@ void VirtualClock::SleepMs(int64_t milliseconds) {
   std::lock_guard lock(mutex_);
   slept_ms_ += milliseconds;
   AdvanceTo(monotonic_ms_ + milliseconds);
+}
+
+bool VirtualClock::WaitForMs(std::unique_lock<std::mutex>& lock,
+                             std::condition_variable& /*changed*/, int64_t milliseconds,
+                             const std::function<bool()>& done) {
+  if (done()) return true;
+  if (milliseconds < 0) milliseconds = 0;
+  // The two mutexes are never held together: an action delivers what it brings through code
+  // that takes the caller's mutex itself, and the caller may read the clock under its own.
+  lock.unlock();
+  int64_t start;
+  {
+    std::lock_guard clock_lock(mutex_);
+    start = monotonic_ms_;
+  }
+  const int64_t target = start + milliseconds;
+  bool ended = false;
+  for (;;) {
+    {
+      std::lock_guard clock_lock(mutex_);
+      if (!RunNextAction(target)) {
+        if (target > monotonic_ms_) monotonic_ms_ = target;
+        slept_ms_ += monotonic_ms_ - start;
+        break;
+      }
+    }
+    lock.lock();
+    ended = done();
+    lock.unlock();
+    if (ended) {
+      std::lock_guard clock_lock(mutex_);
+      slept_ms_ += monotonic_ms_ - start;
+      break;
+    }
+  }
+  lock.lock();
+  return ended || done();
 }
 
 void VirtualClock::SetLocal(int year, int month, int day, int hour, int minute, int second,
@@ -140,12 +185,17 @@ void VirtualClock::ResetSlept() {
   slept_ms_ = 0;
 }
 
+bool VirtualClock::RunNextAction(int64_t target) {
+  if (actions_.empty() || actions_.begin()->first.first > target) return false;
+  auto node = actions_.extract(actions_.begin());
+  if (node.key().first > monotonic_ms_) monotonic_ms_ = node.key().first;
+  node.mapped()();
+  return true;
+}
+
 void VirtualClock::AdvanceTo(int64_t target) {
   // Actions may schedule further actions; each runs at its own moment.
-  while (!actions_.empty() && actions_.begin()->first.first <= target) {
-    auto node = actions_.extract(actions_.begin());
-    if (node.key().first > monotonic_ms_) monotonic_ms_ = node.key().first;
-    node.mapped()();
+  while (RunNextAction(target)) {
   }
   if (target > monotonic_ms_) monotonic_ms_ = target;
 }

@@ -8,6 +8,7 @@
 // reading never jumps and is what every wait, deadline and period is measured on, so that a
 // step of the wall clock neither stretches an exchange nor stops the supervision tick.
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -37,6 +38,13 @@ class Clock {
   // Milliseconds on a clock that only moves forward, from an unspecified origin: for waiting.
   virtual int64_t MonotonicMs() = 0;
   virtual void SleepMs(int64_t milliseconds) = 0;
+  // Sleeps for at most `milliseconds`, and less once `done()` holds: the wait of a thread
+  // that another thread may release early. `lock` holds the mutex that guards what `done`
+  // reads; it is held when `done` is called and on return, and released while sleeping.
+  // Whoever makes `done` true does so under that mutex and then notifies `changed`.
+  // Returns done().
+  virtual bool WaitForMs(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                         int64_t milliseconds, const std::function<bool()>& done) = 0;
 
   LocalDateTime Local();
   // "yyyy-mm-dd" of today.
@@ -58,18 +66,26 @@ class RealClock : public Clock {
   int64_t NowMs() override;
   int64_t MonotonicMs() override;
   void SleepMs(int64_t milliseconds) override;
+  bool WaitForMs(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                 int64_t milliseconds, const std::function<bool()>& done) override;
 };
 
 // A clock for tests: SleepMs advances virtual time at once. Actions scheduled for a virtual
 // moment run, in time order, on the thread whose sleep passes that moment (before its sleep
-// returns), which is how a scripted modem "answers later". Safe to use from several threads.
-// Both readings advance together; StepWall moves the wall clock alone, as NTP would.
+// returns), which is how a scripted modem "answers later". WaitForMs runs them the same way
+// and looks at `done` after each one: the sleep ends at the moment of the action that made it
+// true, so an answer that ends a wait ends it at its own virtual moment. (A change made by a
+// thread of its own rather than by an action is seen when the sleep ends.) Safe to use from
+// several threads. Both readings advance together; StepWall moves the wall clock alone, as
+// NTP would.
 class VirtualClock : public Clock {
  public:
   VirtualClock();  // starts at 2026-01-05 10:00:00.000
   int64_t NowMs() override;
   int64_t MonotonicMs() override;
   void SleepMs(int64_t milliseconds) override;
+  bool WaitForMs(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                 int64_t milliseconds, const std::function<bool()>& done) override;
 
   // Sets the scene: the wall clock reads this moment, and the monotonic reading has the same
   // sub-second phase, so whole-second rules line up with the times written.
@@ -80,12 +96,15 @@ class VirtualClock : public Clock {
   void AdvanceMs(int64_t milliseconds);
   // Runs `action` once virtual time reaches MonotonicMs() + delay_ms.
   void After(int64_t delay_ms, std::function<void()> action);
-  // Total virtual milliseconds slept since construction (or the last reset).
+  // Total virtual milliseconds slept since construction (or the last reset); a sleep that
+  // ended early counts for what it lasted.
   int64_t SleptMs();
   void ResetSlept();
 
  private:
   void AdvanceTo(int64_t target);
+  // Runs the earliest action if it is due by `target`; false when none is.
+  bool RunNextAction(int64_t target);
 
   std::recursive_mutex mutex_;
   int64_t monotonic_ms_;

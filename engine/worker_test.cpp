@@ -126,7 +126,7 @@ TEST_F(WorkerTest, IdleCyclesAlternateStoresAndSettleTheInbox) {
   EXPECT_TRUE(WasShown("AF PARSING"));
   const std::vector<std::string> log = db.TakeStatementLog();
   EXPECT_NE(std::find(log.begin(), log.end(),
-                      "INSERT INTO logtrxsms VALUES (\"\",\"2026-03-02\",\"09:00:02\",\"M1\","
+                      "INSERT INTO logtrxsms VALUES (\"\",\"2026-03-02\",\"09:00:01\",\"M1\","
                       "\"081299990000\",\"SUKSES Isi P10 ke 081234567890 SN: 4455-66. Saldo 9\",1)"),
             log.end());
   EXPECT_NE(std::find(log.begin(), log.end(),

@@ -38,6 +38,7 @@ Exchange::~Exchange() {
 void Exchange::Received(const std::string& bytes) {
   try {
     std::string shown;
+    bool ended = false;
     {
       std::lock_guard lock(mutex_);
       // A NUL from a noisy line is nobody's character: dropped as it comes, it cannot hide a
@@ -45,12 +46,15 @@ void Exchange::Received(const std::string& bytes) {
       for (char c : bytes) {
         if (c != '\0') state_.RxBuffer += c;
       }
-      if (Contains(state_.RxBuffer, state_.ReplyEnd) ||
-          Contains(state_.RxBuffer, state_.ReplyError)) {
+      if (state_.Waiting && (Contains(state_.RxBuffer, state_.ReplyEnd) ||
+                             Contains(state_.RxBuffer, state_.ReplyError))) {
         state_.Waiting = false;
+        ended = true;
       }
       shown = state_.RxBuffer;
     }
+    // The waiting SendAT takes its reply now rather than at its next poll.
+    if (ended) token_seen_.notify_one();
     form_.SetStatusPanel(2, shown);
   } catch (...) {
     // A failure here costs at most the characters of this notification.
@@ -101,11 +105,21 @@ void Exchange::SendAT(const std::string& command, int timeout_seconds,
     port_.Write(command);
 
     for (;;) {
-      {
-        std::lock_guard lock(mutex_);
-        if (!state_.Waiting) break;
+      if (form_.cslow) {
+        {
+          std::lock_guard lock(mutex_);
+          if (!state_.Waiting) break;
+        }
+        // Slow Debug: the reply is taken up at the poll, never earlier, so that a person can
+        // follow the dialogue on the status bar.
+        clock_.SleepMs(kSlowPollMs);
+      } else {
+        // A token that came with the write, or before this wait began, ends it at once.
+        std::unique_lock lock(mutex_);
+        if (clock_.WaitForMs(lock, token_seen_, kPollMs, [this] { return !state_.Waiting; })) {
+          break;
+        }
       }
-      clock_.SleepMs(form_.cslow ? kSlowPollMs : kPollMs);
       // A modem that went away under the exchange will not answer it: the command in flight
       // is the one that failed, not whichever comes next.
       if (port_.Gone()) throw PortError("port no longer usable");

@@ -7,12 +7,16 @@
 // runs). The receive handler runs on the port's reader thread. Waiting, RxBuffer, ReplyEnd and
 // ReplyError are guarded by the exchange mutex; the handler's append-and-test and every look
 // of the waiting loop are made under it, so no character is lost and tokens are tested on a
-// consistent buffer. Every sleep and reading of the time goes through the Clock.
+// consistent buffer. The handler wakes the waiting SendAT when it sees a token, so an
+// exchange ends when its answer arrives; the deadlines and the silence rule are still looked
+// at every 100 ms poll, and "Slow Debug" keeps its 1500 ms polls without waking early, for a
+// person watching. Every sleep and reading of the time goes through the Clock.
 //
 // Lifetime: the port, form and clock must outlive the Exchange. The constructor installs the
 // receive and line handlers on the port; the destructor removes them.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -75,6 +79,8 @@ class Exchange {
 
   mutable std::mutex mutex_;
   State state_;  // guarded by mutex_
+  // Notified by the receive handler when it ends the wait (Waiting turned false).
+  std::condition_variable token_seen_;
   std::atomic<uint64_t> commands_written_{0};
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -39,11 +40,11 @@ class ExchangeTest : public testing::Test {
   std::unique_ptr<Exchange> exchange;
 };
 
-TEST_F(ExchangeTest, TokenEndsTheWaitAtTheFirstPoll) {
+TEST_F(ExchangeTest, TokenEndsTheWaitAtOnce) {
   port.On("AT+CMGF=0\r", "\r\nOK\r\n");
   auto [reply, elapsed] = Send("AT+CMGF=0\r", 2);
   EXPECT_EQ(reply, "\r\nOK\r\n");
-  EXPECT_EQ(elapsed, 100);
+  EXPECT_EQ(elapsed, 0);
   EXPECT_EQ(port.Written(), std::vector<std::string>{"AT+CMGF=0\r"});
   EXPECT_EQ(form.Memo1(), "START AT+CMGF=0\r\r\n");
   EXPECT_EQ(form.StatusPanel(1), "AT+CMGF=0\r");
@@ -54,32 +55,93 @@ TEST_F(ExchangeTest, ErrorAnywhereInALineEndsTheWait) {
   port.On("AT+CPMS", "\r\n+CMS ERROR: 302\r\n");
   auto [reply, elapsed] = Send("AT+CPMS=\"XX\"\r", 10);
   EXPECT_EQ(reply, "\r\n+CMS ERROR: 302\r\n");
-  EXPECT_EQ(elapsed, 100);
+  EXPECT_EQ(elapsed, 0);
 }
 
 TEST_F(ExchangeTest, TokenSplitAcrossChunksIsSeenOnceComplete) {
-  // One byte every 30 ms: the token is complete at 150 ms, taken up at the 200 ms poll.
+  // One byte every 30 ms: the token is complete at 150 ms, between two polls, and taken up
+  // then.
   port.On("AT\r", ScriptedPort::Answer{"\r\nOK\r\n", 0, 1, 30});
   auto [reply, elapsed] = Send("AT\r", 5);
   EXPECT_EQ(reply, "\r\nOK\r\n");
-  EXPECT_EQ(elapsed, 200);
+  EXPECT_EQ(elapsed, 150);
 }
 
+TEST_F(ExchangeTest, TokenEndsTheWaitAtItsOwnMoment) {
+  struct Case {
+    int64_t delay_ms;  // from the write to the answer
+    const char* answer;
+    int timeout;
+  };
+  const Case cases[] = {
+      {40, "\r\nOK\r\n", 2},              // before the first poll
+      {250, "\r\nOK\r\n", 2},             // between two polls
+      {700, "\r\n+CME ERROR: 3\r\n", 2},  // the error token as early as the success token
+      {2950, "\r\nOK\r\n", 2},            // past the timeout, before the poll that ends the wait
+      {9990, "\r\nOK\r\n", 20},           // just inside the silence rule
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.delay_ms);
+    port.Clear();
+    clock.SetLocal(2026, 1, 5, 10, 0, 0);  // written on the second: the polls fall on 100s
+    port.On("AT+CUSD", ScriptedPort::Answer{c.answer, c.delay_ms});
+    auto [reply, elapsed] = Send("AT+CUSD=1\r", c.timeout);
+    EXPECT_EQ(reply, c.answer);
+    EXPECT_EQ(elapsed, c.delay_ms);
+  }
+}
+
+// A modem that answers inside the write itself: the token is in the buffer before the wait
+// begins, and the wait does not sleep at all.
+TEST_F(ExchangeTest, ATokenThatCameWithTheWriteEndsTheWaitWithoutSleeping) {
+  class EagerPort : public SerialPort {
+   public:
+    explicit EagerPort(ScriptedPort& inner) : inner_(inner) {}
+    void Open(const std::string& path, const SerialSettings& settings) override {
+      inner_.Open(path, settings);
+    }
+    void Close() override { inner_.Close(); }
+    bool IsOpen() const override { return inner_.IsOpen(); }
+    void Write(const std::string& bytes) override {
+      inner_.Write(bytes);
+      inner_.Push("\r\nOK\r\n");  // delivered to the handler before Write returns
+    }
+    void SetReceiveHandler(ReceiveHandler handler) override {
+      inner_.SetReceiveHandler(std::move(handler));
+    }
+    void SetLineHandler(LineHandler handler) override { inner_.SetLineHandler(std::move(handler)); }
+
+   private:
+    ScriptedPort& inner_;
+  };
+  exchange.reset();
+  EagerPort eager(port);
+  Exchange live(eager, form, clock, [](const std::string&, const std::string&) {});
+  clock.ResetSlept();
+  std::string reply;
+  live.SendAT("AT\r", 2, "OK\r\n", "ERROR", reply);
+  EXPECT_EQ(reply, "\r\nOK\r\n");
+  EXPECT_EQ(clock.SleptMs(), 0);
+}
+
+// The deadlines and the silence rule are looked at every 100 ms from the write, as they
+// always were: a wait without its token ends at exactly the same poll.
 TEST_F(ExchangeTest, WaitsEndByDeadlinesCutToWholeSeconds) {
   struct Case {
     const char* name;
     int64_t start_ms;    // milliseconds into the second at which the command is written
     const char* answer;  // "" for a silent modem
     int timeout;
-    int64_t min_ms, max_ms;
+    int64_t min_ms, max_ms;  // what the whole-second rule allows
+    int64_t exact_ms;        // the poll at which it ends
   };
   const Case cases[] = {
-      {"silent, 20 s timeout, silence rule", 0, "", 20, 10000, 11100},
-      {"silent, 20 s timeout, mid-second", 600, "", 20, 10000, 11100},
-      {"partial reply, 2 s timeout", 0, "\r\n+CUS", 2, 2000, 3100},
-      {"partial reply, 2 s timeout, mid-second", 900, "\r\n+CUS", 2, 2000, 3100},
-      {"partial reply outlives the silence rule", 0, "\r\n+CUS", 15, 15000, 16100},
-      {"silent, 5 s timeout", 300, "", 5, 5000, 6100},
+      {"silent, 20 s timeout, silence rule", 0, "", 20, 10000, 11100, 11000},
+      {"silent, 20 s timeout, mid-second", 600, "", 20, 10000, 11100, 10400},
+      {"partial reply, 2 s timeout", 0, "\r\n+CUS", 2, 2000, 3100, 3000},
+      {"partial reply, 2 s timeout, mid-second", 900, "\r\n+CUS", 2, 2000, 3100, 2100},
+      {"partial reply outlives the silence rule", 0, "\r\n+CUS", 15, 15000, 16100, 16000},
+      {"silent, 5 s timeout", 300, "", 5, 5000, 6100, 5700},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -90,6 +152,7 @@ TEST_F(ExchangeTest, WaitsEndByDeadlinesCutToWholeSeconds) {
     EXPECT_EQ(reply, c.answer);
     EXPECT_GE(elapsed, c.min_ms);
     EXPECT_LE(elapsed, c.max_ms);
+    EXPECT_EQ(elapsed, c.exact_ms);
   }
 }
 
@@ -130,7 +193,7 @@ TEST_F(ExchangeTest, ANulInsideATokenDoesNotHideIt) {
   port.On("AT+CMGF", std::string("\r\nO\0K\r\0\n", 8));
   auto [reply, elapsed] = Send("AT+CMGF=0\r", 10);
   EXPECT_EQ(reply, "\r\nOK\r\n");
-  EXPECT_EQ(elapsed, 100);
+  EXPECT_EQ(elapsed, 0);
 }
 
 TEST_F(ExchangeTest, AModemGoneUnderTheExchangeAbortsItsOwnCommandAtOnce) {
@@ -210,9 +273,9 @@ TEST_F(ExchangeTest, LostBytesOfATokenLeaveAPartialReplyAtTheDeadline) {
 TEST_F(ExchangeTest, PressKeysSleepsHalfASecondPerKey) {
   struct Case {
     std::string keys;
-    int64_t slept_ms;  // the poll that takes up "OK" plus the key time
+    int64_t slept_ms;  // "OK" comes at once: the key time alone
   };
-  for (const Case& c : {Case{"", 100}, Case{"123456", 100 + 3000}, Case{"*", 100 + 500}}) {
+  for (const Case& c : {Case{"", 0}, Case{"123456", 3000}, Case{"*", 500}}) {
     SCOPED_TRACE(c.keys);
     port.On("AT+CKPD", "\r\nOK\r\n");
     clock.ResetSlept();
@@ -254,6 +317,36 @@ TEST_F(ExchangeTest, ChunksFromAnotherThreadAreNeverLost) {
   live.SendAT("AT+CMGL=4\r", 20, "OK\r\n", "ERROR", reply);
   modem.join();
   EXPECT_EQ(reply, expected);
+}
+
+// Answers from another thread at any moment around the write: before the wait begins, just
+// after, or a little later. No wake-up may be lost: every exchange ends with its whole answer
+// and none waits for a poll (150 polls would take 15 s).
+TEST_F(ExchangeTest, AnswersFromAnotherThreadEndEachWaitWithoutAPoll) {
+  RealClock real;
+  Exchange live(port, form, real, [](const std::string&, const std::string&) {});
+  constexpr size_t kExchanges = 150;
+  std::thread modem([&] {
+    for (size_t n = 0; n < kExchanges; ++n) {
+      while (port.Written().size() <= n) std::this_thread::yield();
+      if (n % 3 == 1) std::this_thread::yield();
+      if (n % 3 == 2) std::this_thread::sleep_for(std::chrono::microseconds(100 * (n % 7)));
+      port.PushAsync(n % 2 == 0 ? "\r\nOK\r\n" : "\r\n+CMS ERROR: 500\r\n");
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> wrong;
+  for (size_t n = 0; n < kExchanges; ++n) {
+    std::string reply;
+    live.SendAT("AT+CSQ\r", 2, "OK\r\n", "ERROR", reply);
+    if (reply != (n % 2 == 0 ? "\r\nOK\r\n" : "\r\n+CMS ERROR: 500\r\n")) {
+      wrong.push_back(std::to_string(n) + ": " + reply);
+    }
+  }
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  modem.join();
+  EXPECT_EQ(wrong, std::vector<std::string>{});
+  EXPECT_LT(elapsed, std::chrono::milliseconds(kExchanges * 100 / 4));
 }
 
 }  // namespace

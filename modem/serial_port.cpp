@@ -249,7 +249,7 @@ void TermiosPort::ReadLoop(int fd, int wake_fd) {
   pthread_setname_np(pthread_self(), "serial reader");  // as top -H and the benchmark show it
   CarrierWatch carrier(fd);
   bool almost_full = false;
-  char buffer[4096];
+  char buffer[kInputQueueSize];
   for (;;) {
     // No timeout: an idle line costs nothing until bytes arrive, the device goes away or
     // Close writes to the wake pipe.
@@ -263,14 +263,13 @@ void TermiosPort::ReadLoop(int fd, int wake_fd) {
     if (fds[1].revents != 0) break;
 
     if ((fds[0].revents & POLLIN) != 0) {
-      int queued = 0;
-      if (ioctl(fd, FIONREAD, &queued) == 0) {
-        const bool now_full = queued * 10 > kInputQueueSize * 8;
-        if (now_full && !almost_full) Notify(LineEvent::InputAlmostFull);
-        almost_full = now_full;
-      }
       const ssize_t got = ::read(fd, buffer, sizeof buffer);
       if (got > 0) {
+        // One read takes everything queued, up to a buffer as large as the queue itself, so
+        // what it got is what waited: no other call is needed to tell a filling queue.
+        const bool now_full = got * 10 > ssize_t{kInputQueueSize} * 8;
+        if (now_full && !almost_full) Notify(LineEvent::InputAlmostFull);
+        almost_full = now_full;
         Deliver(std::string(buffer, static_cast<size_t>(got)));
       } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
         broken_ = true;

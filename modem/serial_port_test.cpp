@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "core/clock.h"
 #include "core/errors.h"
@@ -167,6 +168,62 @@ TEST(TermiosPort, AnIdleLineWakesNobodyAndBytesStillArrive) {
   }
   port.Close();  // wakes the reader, which ends
   EXPECT_EQ(Threads().count(reader), 0u);
+  close(other_side);
+}
+
+// The input queue filling up while the handler is busy: "80FULL" once it holds more than 80 %
+// of its size, and once only until it has drained; every byte still arrives.
+TEST(TermiosPort, AQueueThatFillsWhileTheHandlerIsBusyIsReported) {
+  const int other_side = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(other_side, 0);
+  ASSERT_EQ(grantpt(other_side), 0);
+  ASSERT_EQ(unlockpt(other_side), 0);
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::string received;
+  bool held = true;  // the first delivery waits until the test lets it go
+  std::vector<LineEvent> events;
+  TermiosPort port;
+  port.SetReceiveHandler([&](const std::string& bytes) {
+    std::unique_lock lock(mutex);
+    received += bytes;
+    changed.notify_all();
+    changed.wait(lock, [&] { return !held; });
+  });
+  port.SetLineHandler([&](LineEvent event) {
+    std::lock_guard lock(mutex);
+    events.push_back(event);
+  });
+  port.Open(ptsname(other_side), SettingsFromBoxes("115200", "1"));
+  ASSERT_EQ(write(other_side, "+", 1), 1);
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return !received.empty(); }));
+  }
+  const std::string flood(3500, 'x');  // 85 % of the queue
+  ASSERT_EQ(write(other_side, flood.data(), flood.size()), static_cast<ssize_t>(flood.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // queued behind the handler
+  {
+    std::lock_guard lock(mutex);
+    held = false;
+  }
+  changed.notify_all();
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10),
+                                 [&] { return received.size() == 1 + flood.size(); }));
+  }
+  ASSERT_EQ(write(other_side, "\r\nOK\r\n", 6), 6);
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10),
+                                 [&] { return received.size() == 7 + flood.size(); }));
+    EXPECT_EQ(received, "+" + flood + "\r\nOK\r\n");
+    EXPECT_EQ(events, std::vector<LineEvent>{LineEvent::InputAlmostFull});
+  }
+  port.Close();
   close(other_side);
 }
 

@@ -49,6 +49,8 @@ class SimHarness {
   // killed). Harmless when already stopped.
   int Stop();
   bool Running() const { return pid_ > 0; }
+  // The simulator's process, while it runs.
+  pid_t Pid() const { return pid_; }
 
   std::vector<TranscriptLine> Transcript() const;
   // Waits (real time) until a transcript line of `kind` whose first field contains `text`

@@ -9,9 +9,8 @@
 // faults this port uses): bytes the simulator sends at a virtual moment are handed to the
 // delivery thread by whichever thread's sleep passes that moment, which then waits until the
 // receive handler has taken them. So an answer is in RxBuffer before the sleep that passed
-// its moment returns, and its timing on the virtual clock is exact: an answer sent at once is
-// seen at the first poll after the write, a "+STIN:" due 200 ms later at the poll at or after
-// 200 ms. (A handler that reads the same virtual clock waits for that sleep, as with
+// its moment returns, and its timing on the virtual clock is exact: an answer sent at once
+// ends the exchange at once, a "+STIN:" due 200 ms later ends it at 200 ms. (A handler that reads the same virtual clock waits for that sleep, as with
 // ScriptedPort; the bytes then arrive up to 2 s of real time late.)
 //
 // Threads: every member may be called from any thread. The simulator runs under one lock, on
