@@ -314,7 +314,7 @@ TEST_F(WorkerSalesTest, EndingModuleGivesTheSaleInHandItsOutcome) {
                          executed, [this](const Sale&) { port.SetFailWrites(true); }));
   EXPECT_EQ(Statuses(),
             "2|1|PENDING|CEK DULU: modul berhenti (Error ATCOMMAND ATD0812\r) saat transaksi di "
-            "operator (dikirim 2026-03-02 09:30:01)");
+            "operator (dikirim 2026-03-02 09:30:00)");
 
   // STOP, from another thread, met before the dial: nothing goes out and the sale may be sold
   // again; met after it: "PENDING", the note before what the sale's respond held.
@@ -350,7 +350,7 @@ TEST_F(WorkerSalesTest, EndingModuleGivesTheSaleInHandItsOutcome) {
   EXPECT_TRUE(aborted.empty());
   EXPECT_EQ(t.Dump("SELECT idx, status, respond FROM penjualanproduk WHERE idx>3 ORDER BY idx"),
             "4|GAGAL|TIDAK TERKIRIM: STOP sebelum transaksi dikirim ke operator\n"
-            "5|PENDING|CEK DULU: STOP saat transaksi di operator (dikirim 2026-03-02 09:30:02) | "
+            "5|PENDING|CEK DULU: STOP saat transaksi di operator (dikirim 2026-03-02 09:30:00) | "
             "Isi 0815");
   EXPECT_EQ(port.Written("ATD0814"), std::vector<std::string>{});
   EXPECT_TRUE(journal.OpenSales().empty());
@@ -561,10 +561,15 @@ TEST_F(WorkerSalesTest, StopOnAnotherThreadInsideEachStatementOfASale) {
       }
       return Database::Fault::None;
     });
+    bool stopped = false;
+    before_worker_goes = [&] {
+      stopped = stop.joinable();
+      if (stopped) stop.join();
+    };
     RunWorker(600'000);
+    before_worker_goes = nullptr;
     db.InjectFaults({});
-    ASSERT_TRUE(stop.joinable());
-    stop.join();
+    ASSERT_TRUE(stopped);
     const std::string where = " WHERE idx=" + std::to_string(sale);
     const std::string status = t.Value("SELECT status FROM penjualanproduk" + where);
     const size_t dials = port.Written("ATD").size() - dials_before;

@@ -43,6 +43,7 @@ void ModuleFixture::RunWorker(int64_t stop_at_ms, std::unique_ptr<Channel> chann
   running_ = &worker;
   clock.After(stop_at_ms, [this] { form.StopRequested = true; });
   worker.Run();
+  if (before_worker_goes) before_worker_goes();
   running_ = nullptr;
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ class ModuleFixture : public ::testing::Test {
   void RunWorker(int64_t stop_at_ms, std::unique_ptr<Channel> channel = nullptr);
   // The worker of RunWorker while it runs, nullptr otherwise.
   Worker* RunningWorker() { return running_; }
+  // Called once RunWorker's worker has ended, before it goes away: a test that gave the worker
+  // to another thread (a STOP from elsewhere) waits for that thread here.
+  std::function<void()> before_worker_goes;
   // A channel test's sale in hand: `sale`, taken as the worker takes it (its journal knows
   // it), without a statement; it lives as long as the fixture.
   SaleInHand& InHand(const Sale& sale);
