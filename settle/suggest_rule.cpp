@@ -67,6 +67,17 @@ std::string RuleText(const RuleRow& rule) {
          Shown(rule.akhirsn) + ", katajumlah " + Shown(rule.katajumlah) + ")";
 }
 
+// The rule a decision matched, and the marker pair through which it was found (a rule is read
+// by product and type, so the pair need not be the row's own).
+std::string MatchText(const SettleDecision& decision) {
+  return "(" + decision.idproduk + ", " + decision.tipepesan + ", pesanproduk " +
+         Shown(decision.rule.pesanproduk) + ", pesansuksesgagal " +
+         Shown(decision.rule.pesansuksesgagal) + ", awalsn " + Shown(decision.rule.awalsn) +
+         ", akhirsn " + Shown(decision.rule.akhirsn) + ", katajumlah " +
+         Shown(decision.rule.katajumlah) + ") found through the marker " +
+         Shown(decision.awalmsisdn);
+}
+
 RuleRow MatchedRule(const SettleDecision& decision) {
   return {decision.idproduk,         decision.tipepesan,     decision.awalmsisdn,
           decision.rule.awalsn,      decision.rule.akhirsn,  decision.rule.pesanproduk,
@@ -86,11 +97,13 @@ bool MatchedThisRule(const SettleDecision& decision, const RuleRow& rule) {
 std::string Outcome(const SettleDecision& decision) {
   if (!decision.matched) return "settles no sale";
   if (decision.tipepesan != "SUKSES" && decision.tipepesan != "GAGAL") {
-    return "is stopped by rule " + RuleText(MatchedRule(decision)) + " without a write";
+    return "is stopped by rule " + MatchText(decision) + " without a write";
   }
   std::string text = "settles sale " + std::to_string(decision.idx) + " (" + decision.idproduk +
                      ") as " + decision.tipepesan;
-  if (decision.tipepesan == "SUKSES") text += " with SN " + Shown(decision.sn);
+  if (decision.tipepesan == "SUKSES") {
+    text += decision.sn.empty() ? " without a serial number" : " with SN " + Shown(decision.sn);
+  }
   return text;
 }
 
@@ -547,6 +560,22 @@ class Proposer {
         break;
       }
     }
+    // Replies of its wording for other products that say the same words (their numbers
+    // aside) cannot be told apart: that only matters for a number with open sales of both
+    // products, and the checks below show what each of them settles.
+    bool same_words_as_others = false;
+    if (chosen == nullptr) {
+      for (const Phrase& phrase : phrases) {
+        const bool in_other_rule = std::any_of(others.begin(), others.end(), [&](const auto& o) {
+          return OccursIn(phrase.text, o.first);
+        });
+        if (!in_other_rule) {
+          chosen = &phrase;
+          same_words_as_others = true;
+          break;
+        }
+      }
+    }
     if (chosen == nullptr) {
       chosen = &phrases.front();
       for (const auto& [wording, rule] : others) {
@@ -556,16 +585,15 @@ class Proposer {
           break;
         }
       }
-      if (std::any_of(other_products_.begin(), other_products_.end(),
-                      [&](const LoggedReply* r) { return Occurs(r->pesan, chosen->text); })) {
-        Conflict("no wording of the reply tells it from the replies of its wording that answer "
-                 "other products' sales");
-      }
     }
     out_.rule.pesanproduk = chosen->text;
-    Reason("pesanproduk", others.empty() && other_products_.empty()
-                              ? "the product's wording"
-                              : "the product's wording, apart from the other products' wordings");
+    std::string why = others.empty() && other_products_.empty()
+                          ? "the product's wording"
+                          : "the product's wording, apart from the other products' wordings";
+    if (same_words_as_others) {
+      why += " (the replies of its wording for other products' sales say the same words)";
+    }
+    Reason("pesanproduk", why);
   }
 
   // The replies of the reply's wording that settled no sale on the sale's day, by whether
@@ -621,7 +649,7 @@ class Proposer {
     if (!decision.matched) {
       Fail("the reply settles no sale with the rule added (see the explanation below)");
     } else if (!MatchedThisRule(decision, rule)) {
-      Fail("rule " + RuleText(MatchedRule(decision)) + " takes the reply first: it " +
+      Fail("rule " + MatchText(decision) + " takes the reply first: it " +
            Outcome(decision) + ", so the proposal is shadowed");
     } else if (decision.idx != out_.idx) {
       Fail("the reply " + Outcome(decision) +
@@ -661,7 +689,7 @@ class Proposer {
       } else if (decision.matched) {
         ++failures;
         Fail("the reply " + quoted + " of its wording " + Outcome(decision) + " by rule " +
-             RuleText(MatchedRule(decision)) + " once the proposal's marker finds its number");
+             MatchText(decision) + " once the proposal's marker finds its number");
       } else if (own_open) {
         ++failures;
         Fail("the reply " + quoted + " of its wording, for an open sale of " + out_.idproduk +
@@ -669,16 +697,20 @@ class Proposer {
       }
     }
     if (failures == 0) {
-      Pass(Count(group_.size(), "other reply", "other replies") + " of its wording on " +
-           out_.tanggal +
-           (settled.empty() ? ": none answers an open sale of " + out_.idproduk
-                            : ": the rule settles sales " + [&] {
-                                std::string list;
-                                for (const std::string& idx : settled) {
-                                  list += (list.empty() ? "" : ", ") + idx;
-                                }
-                                return list;
-                              }()));
+      std::string list;
+      for (const std::string& idx : settled) list += (list.empty() ? "" : ", ") + idx;
+      std::string text = Count(group_.size(), "other reply", "other replies") +
+                         " of its wording on " + out_.tanggal + ": ";
+      if (settled.empty()) {
+        text += group_.size() == 1 ? "it answers" : "they answer";
+        text += " no open sale of " + out_.idproduk;
+      } else {
+        text += "the rule settles " + std::string(settled.size() == 1 ? "sale " : "sales ") + list;
+        if (settled.size() < group_.size()) {
+          text += " (the others answer no open sale of " + out_.idproduk + ")";
+        }
+      }
+      Pass(text);
     }
   }
 
@@ -705,9 +737,9 @@ class Proposer {
       if (SameOutcome(before, after)) continue;
       ++changed;
       Fail("the reply " + Shown(reply.pesan) + " of " + reply.tanggal + " " + reply.jam + " " +
-           Outcome(before) + (before.matched ? " by rule " + RuleText(MatchedRule(before)) : "") +
+           Outcome(before) + (before.matched ? " by rule " + MatchText(before) : "") +
            "; with the proposal it " + Outcome(after) +
-           (after.matched ? " by rule " + RuleText(MatchedRule(after)) : ""));
+           (after.matched ? " by rule " + MatchText(after) : ""));
     }
     if (changed == 0) {
       Pass(compared == 0 ? "no other reply of " + out_.tanggal + " is touched by the rule"
