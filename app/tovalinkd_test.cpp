@@ -74,6 +74,54 @@ TEST_F(TovalinkdTest, StatusIsAMonitoringCheckThatWritesNothing) {
             "Tidak Konek ke Database , cek init.ini");
 }
 
+TEST_F(TovalinkdTest, UnmatchedAndSuggestRuleReadOnlyFromAReplyToItsInsert) {
+  TestDatabase t;
+  // Today's sale and its reply as the module logged it; the reply ends in a closing quote mark
+  // of Windows-1252 (byte 146), which a terminal shows in UTF-8.
+  t.Run(
+      "INSERT INTO penjualanproduk (idx, idproduk, barcode, tanggal, status) VALUES "
+      "(3, 'M10', '081234567811', CURDATE(), 'PENDING');"
+      "INSERT INTO logtrxsms VALUES ('', DATE_FORMAT(NOW(), '%Y-%m-%d'), '09:00:00', 'M1', "
+      "'0899', CONCAT('Isi Pulsa 10000 ke 081234567811 BERHASIL. SN: 100000000001. Makasih', "
+      "CHAR(146)), 1);");
+  WriteSettingsFile(folder_.path(), t.Name());
+  const std::string checksums = "CHECKSUM TABLE penjualanproduk, logtrxsms, settinggetsn";
+  const std::string before = t.Dump(checksums);
+  const std::string reply =
+      "Isi Pulsa 10000 ke 081234567811 BERHASIL. SN: 100000000001. Makasih\u2019";
+
+  ProgramResult unmatched = Run({"--unmatched"});
+  EXPECT_EQ(unmatched.status, 0) << unmatched.err;
+  EXPECT_NE(unmatched.out.find("\n1) 1 reply: Isi Pulsa # ke # BERHASIL. SN: #. Makasih\u2019\n"),
+            std::string::npos)
+      << unmatched.out;
+  EXPECT_NE(unmatched.out.find("   propose a rule: tovalinkd --suggest-rule '" + reply + "' 3\n"),
+            std::string::npos)
+      << unmatched.out;
+
+  ProgramResult suggested = Run({"--suggest-rule", reply, "3"});
+  EXPECT_EQ(suggested.status, 0) << suggested.out << suggested.err;
+  const std::string insert =
+      "INSERT INTO settinggetsn (idproduk, tipepesan, awalmsisdn, awalsn, akhirsn, pesanproduk, "
+      "pesansuksesgagal, katajumlah) VALUES ('M10', 'SUKSES', ' ke ', 'SN: ', '.', 'Pulsa', "
+      "'BERHASIL', '');";
+  EXPECT_NE(suggested.out.find("\n" + insert + "\n"), std::string::npos) << suggested.out;
+  EXPECT_EQ(t.Dump(checksums), before);
+
+  t.Run(insert);
+  ProgramResult explained = Run({"--explain-reply", reply});
+  EXPECT_NE(explained.out.find("\nmatch=SUKSES idx=3 sn=100000000001\n"), std::string::npos)
+      << explained.out;
+  // Forced outcome, conflicts and bad arguments.
+  EXPECT_EQ(Run({"--suggest-rule", reply, "3", "GAGAL"}).status, 1);
+  EXPECT_EQ(Run({"--unmatched", "0"}).status, 2);
+  EXPECT_EQ(Run({"--suggest-rule", reply}).status, 2);
+  ProgramResult bad_idx = Run({"--suggest-rule", reply, "x3"});
+  EXPECT_EQ(bad_idx.status, 2);
+  EXPECT_EQ(bad_idx.err.substr(0, bad_idx.err.find('\n')),
+            "tovalinkd: --suggest-rule: IDX is the idx of a sale, not x3");
+}
+
 TEST_F(TovalinkdTest, SetAutorunMarksOneModuleToRun) {
   TestDatabase t;
   t.Run(
