@@ -544,54 +544,66 @@ class Proposer {
         others.emplace_back(rule.pesanproduk, rule);
       }
     }
+    // A product's wording names the product or stands where the product is said; a word
+    // such as "Sisa" (of the balance) after the number is no wording of the product, however
+    // rare it is in the other rules.
+    const auto product_part = [&](const Phrase& p) {
+      return p.names_product || p.span.end <= number_at;
+    };
+    const auto in_other_rule = [&](const Phrase& p) {
+      return std::any_of(others.begin(), others.end(),
+                         [&](const auto& o) { return OccursIn(p.text, o.first); });
+    };
+    const auto in_other_reply = [&](const Phrase& p) {
+      return std::any_of(other_products_.begin(), other_products_.end(),
+                         [&](const LoggedReply* r) { return Occurs(r->pesan, p.text); });
+    };
+    const auto in_own_replies = [&](const Phrase& p) {
+      return std::all_of(own_product_.begin(), own_product_.end(),
+                         [&](const LoggedReply* r) { return Occurs(r->pesan, p.text); });
+    };
+    const bool any_product_part = std::any_of(phrases.begin(), phrases.end(), product_part);
+    const auto usable = [&](const Phrase& p) {
+      return (!any_product_part || product_part(p)) && in_own_replies(p);
+    };
     const Phrase* chosen = nullptr;
     for (const Phrase& phrase : phrases) {
-      const bool in_other_rule = std::any_of(others.begin(), others.end(), [&](const auto& o) {
-        return OccursIn(phrase.text, o.first);
-      });
-      const bool in_other_reply =
-          std::any_of(other_products_.begin(), other_products_.end(),
-                      [&](const LoggedReply* r) { return Occurs(r->pesan, phrase.text); });
-      const bool in_own_replies =
-          std::all_of(own_product_.begin(), own_product_.end(),
-                      [&](const LoggedReply* r) { return Occurs(r->pesan, phrase.text); });
-      if (!in_other_rule && !in_other_reply && in_own_replies) {
+      if (usable(phrase) && !in_other_rule(phrase) && !in_other_reply(phrase)) {
         chosen = &phrase;
         break;
       }
     }
     // Replies of its wording for other products that say the same words (their numbers
-    // aside) cannot be told apart: that only matters for a number with open sales of both
-    // products, and the checks below show what each of them settles.
-    bool same_words_as_others = false;
+    // aside), or other products' rules of the same words, cannot be told apart by the text:
+    // that only matters for a number with open sales of both products, whose newer sale such
+    // a reply settles; the checks below show what each reply settles. The most specific
+    // wording is taken then.
+    const char* alike = nullptr;
     if (chosen == nullptr) {
       for (const Phrase& phrase : phrases) {
-        const bool in_other_rule = std::any_of(others.begin(), others.end(), [&](const auto& o) {
-          return OccursIn(phrase.text, o.first);
-        });
-        if (!in_other_rule) {
+        if (usable(phrase) && !in_other_rule(phrase)) {
           chosen = &phrase;
-          same_words_as_others = true;
+          alike = "its replies for other products' sales say the same words";
           break;
         }
       }
     }
     if (chosen == nullptr) {
-      chosen = &phrases.front();
-      for (const auto& [wording, rule] : others) {
-        if (OccursIn(chosen->text, wording)) {
-          Conflict("no wording of the reply tells it from the replies of rule " + RuleText(rule) +
-                   ": " + Shown(chosen->text) + " stands in its pesanproduk");
-          break;
+      for (const Phrase& phrase : phrases) {
+        if (usable(phrase) && (chosen == nullptr || phrase.text.size() > chosen->text.size())) {
+          chosen = &phrase;
         }
       }
+      if (chosen == nullptr) chosen = &phrases.front();
+      alike = "other products' rules have the same wording";
     }
     out_.rule.pesanproduk = chosen->text;
     std::string why = others.empty() && other_products_.empty()
                           ? "the product's wording"
                           : "the product's wording, apart from the other products' wordings";
-    if (same_words_as_others) {
-      why += " (the replies of its wording for other products' sales say the same words)";
+    if (alike != nullptr) {
+      why = std::string("the product's wording; ") + alike +
+            ", so on a number with open sales of both the newer sale is settled";
     }
     Reason("pesanproduk", why);
   }
@@ -788,6 +800,12 @@ Suggestion SuggestRule(Database& db, const SuggestRequest& request) {
   return suggestion;
 }
 
+std::string OfferedInsert(const Suggestion& suggestion) {
+  if (suggestion.Ready()) return suggestion.insert;
+  return "-- Not ready: see the conflicts above; change the row by hand before running it.\n-- " +
+         suggestion.insert;
+}
+
 void PrintSuggestion(const Suggestion& suggestion, const std::string& program, std::ostream& out) {
   out << "Reply: " << Printable(suggestion.reply) << "\n";
   if (!suggestion.idproduk.empty() || !suggestion.barcode.empty()) {
@@ -822,13 +840,7 @@ void PrintSuggestion(const Suggestion& suggestion, const std::string& program, s
   for (const RuleCheck& check : suggestion.checks) {
     out << (check.ok ? "  ok        " : "  CONFLICT  ") << Printable(check.text) << "\n";
   }
-  out << "\n";
-  if (suggestion.Ready()) {
-    out << suggestion.insert << "\n";
-  } else {
-    out << "-- Not ready: see the conflicts above; change the row by hand before running it.\n"
-        << "-- " << suggestion.insert << "\n";
-  }
+  out << "\n" << OfferedInsert(suggestion) << "\n";
   out << "\nWith the rule added, " << program << " --explain-reply " << ShellWord(suggestion.reply)
       << (suggestion.explain_destination == kNoSaleInHand
               ? std::string()

@@ -89,6 +89,10 @@ Suggestion SuggestRule(Database& db, const SuggestRequest& request);
 // client's character set.
 std::string InsertStatement(const RuleRow& rule);
 
+// The INSERT as it is offered: the statement when the row is ready, otherwise the statement
+// commented out below a line that says why.
+std::string OfferedInsert(const Suggestion& suggestion);
+
 // The proposal as a technician reads it: the sale, the row with a reason for each column, the
 // checks, the INSERT (commented out unless every check passed) and the explanation. Single
 // bytes; control bytes written as \xNN. `program` names the tool in the hints.
