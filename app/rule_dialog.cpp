@@ -112,7 +112,7 @@ void TRuleDialog::ShowUnmatched() {
     groups_->addItem(QString::number(group.replies.size()) + " x " +
                      FromSingleByte(Printable(group.shape)));
   }
-  note_->setText(unmatched_.groups.empty() ? "Every reply settled a sale."
+  note_->setText(unmatched_.groups.empty() ? "No wording is missing a rule."
                                            : "Pick a wording, then propose a rule.");
 }
 

@@ -53,7 +53,7 @@ TEST_F(RuleDialogTest, FromAWordingWithoutARuleToItsInsertOnTheClipboard) {
   ASSERT_EQ(groups->count(), 1);
   EXPECT_EQ(groups->item(0)->text(), "1 x Isi Pulsa # ke # BERHASIL. SN: #.");
   EXPECT_TRUE(Find<QPlainTextEdit>("unmatched")->toPlainText().startsWith(
-      "Replies logged 2026-01-05: 1; settled a sale: 0;"));
+      "Replies logged 2026-01-05: 1; settled by the rules or a channel: 0;"));
 
   groups->setCurrentRow(0);
   EXPECT_EQ(Find<QLineEdit>("reply")->text(), kReply);

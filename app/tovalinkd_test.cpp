@@ -1,7 +1,14 @@
 // tovalinkd's tool options, run as a program beside its own dbsetting.txt.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
 #include "app/startup.h"
+#include "store/text.h"
 #include "testsupport/process.h"
 #include "testsupport/test_database.h"
 
@@ -120,6 +127,98 @@ TEST_F(TovalinkdTest, UnmatchedAndSuggestRuleReadOnlyFromAReplyToItsInsert) {
   EXPECT_EQ(bad_idx.status, 2);
   EXPECT_EQ(bad_idx.err.substr(0, bad_idx.err.find('\n')),
             "tovalinkd: --suggest-rule: IDX is the idx of a sale, not x3");
+}
+
+// The code blocks of a part of a Markdown text: runs of lines indented by four spaces (blank
+// lines inside a block belong to it), without the indentation.
+std::vector<std::string> CodeBlocks(const std::string& text) {
+  std::vector<std::string> blocks;
+  std::string block;
+  std::istringstream lines(text);
+  std::string line;
+  std::string blanks;
+  while (std::getline(lines, line)) {
+    if (line.rfind("    ", 0) == 0) {
+      block += (block.empty() ? "" : blanks) + line.substr(4) + "\n";
+      blanks.clear();
+    } else if (line.empty() && !block.empty()) {
+      blanks += "\n";
+    } else {
+      if (!block.empty()) blocks.push_back(block);
+      block.clear();
+      blanks.clear();
+    }
+  }
+  if (!block.empty()) blocks.push_back(block);
+  return blocks;
+}
+
+// The guide's worked example, run as it is written: its mariadb statements as the database's
+// administrator, tovalinkd as a user with exactly the rights of schema/grants.sql on the
+// sample outlet, and each output the guide shows compared with the program's (dates aside; an
+// output shown ending in "..." is the beginning of the program's).
+TEST_F(TovalinkdTest, TheGuidesWorkedExampleRunsAsWritten) {
+  TestDatabase t;
+  t.Run(SourceFile("schema/indexes.sql"));
+  t.Run(SourceFile("schema/sample.sql"));
+  const std::string user = "g_" + t.Name();
+  std::string grants = SourceFile("schema/grants.sql");
+  grants = ReplaceAll(grants, "`outlet`", "`" + t.Name() + "`");
+  grants = ReplaceAll(grants, "'tovalink'@'localhost'", "'" + user + "'@'localhost'");
+  t.Run("CREATE USER '" + user + "'@'localhost' IDENTIFIED BY 'rahasia';");
+  t.Run(grants);
+  WriteSettingsFile(folder_.path(), t.Name(), user, "rahasia");
+  {
+    // "mariadb outlet" reaches the test's database as its administrator.
+    std::ofstream script(folder_.path() + "/mariadb");
+    script << "#!/bin/sh\nfor a do\n  shift\n  [ \"$a\" = outlet ] && a=" << t.Name()
+           << "\n  set -- \"$@\" \"$a\"\ndone\nexec /usr/bin/mariadb --socket=" << TestDatabase::Socket()
+           << " -uroot \"$@\"\n";
+  }
+  std::filesystem::permissions(folder_.path() + "/mariadb", std::filesystem::perms::owner_all);
+
+  const std::string guide = SourceFile("docs/operations.md");
+  const size_t begin = guide.find("<!-- worked example");
+  const size_t end = guide.find("<!-- end of the worked example -->");
+  ASSERT_NE(begin, std::string::npos);
+  ASSERT_NE(end, std::string::npos);
+  const std::vector<std::string> blocks = CodeBlocks(guide.substr(begin, end - begin));
+  const std::regex date("[0-9]{4}-[0-9]{2}-[0-9]{2}");
+  const auto dateless = [&](const std::string& text) {
+    return std::regex_replace(text, date, "yyyy-mm-dd");
+  };
+  const std::map<std::string, std::string> environment = {
+      {"PATH", "/usr/bin:/bin"}, {"MYSQL_UNIX_PORT", TestDatabase::Socket()}};
+  // A block is commands, one per line, and after a blank line what the last one prints.
+  size_t shown_outputs = 0;
+  for (const std::string& block : blocks) {
+    const size_t blank = block.find("\n\n");
+    const std::string commands = block.substr(0, blank == std::string::npos ? block.size() : blank + 1);
+    ASSERT_TRUE(commands.rfind("mariadb ", 0) == 0 || commands.rfind("tovalinkd ", 0) == 0)
+        << block;
+    std::istringstream lines(commands);
+    std::string command;
+    std::string output;
+    while (std::getline(lines, command)) {
+      SCOPED_TRACE(command);
+      // The guide's commands name the installed programs; here they are the test's copies.
+      const ProgramResult result = RunProgram(
+          {"/bin/sh", "-c", "PATH=" + folder_.path() + ":$PATH; " + command}, environment);
+      EXPECT_EQ(result.status, 0) << result.out << result.err;
+      output = result.out;
+    }
+    if (blank == std::string::npos) continue;
+    ++shown_outputs;
+    std::string shown = dateless(block.substr(blank + 2));
+    std::string printed = dateless(output);
+    if (shown.ends_with("...\n")) {
+      shown.resize(shown.size() - 4);
+      printed = printed.substr(0, shown.size());
+    }
+    EXPECT_EQ(printed, shown) << commands;
+  }
+  EXPECT_EQ(shown_outputs, 4u);
+  EXPECT_EQ(t.Value("SELECT COUNT(*) FROM settinggetsn WHERE pesanproduk='Pengisian pulsa'"), "2");
 }
 
 TEST_F(TovalinkdTest, SetAutorunMarksOneModuleToRun) {

@@ -254,11 +254,12 @@ void PrintUnmatched(const UnmatchedReport& report, const std::string& program, s
   const std::string days = report.first_day == report.last_day
                                ? report.first_day
                                : report.first_day + " to " + report.last_day;
-  out << "Replies logged " << days << ": " << report.logged << "; settled a sale: "
-      << report.settled << "; set aside: " << report.set_aside
+  out << "Replies logged " << days << ": " << report.logged
+      << "; settled by the rules or a channel: " << report.settled
+      << "; set aside: " << report.set_aside
       << " (operator notices, failed sends, stock readings)\n";
   if (report.groups.empty()) {
-    out << "Every other reply settled a sale: no wording is missing a rule.\n";
+    out << "No wording is missing a rule: every other reply is settled.\n";
     return;
   }
   out << "Settled no sale: " << Plural(static_cast<size_t>(report.unsettled), "reply", "replies")
