@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "app/startup.h"
-#include "store/text.h"
 #include "testsupport/process.h"
 #include "testsupport/test_database.h"
 
@@ -161,12 +160,7 @@ TEST_F(TovalinkdTest, TheGuidesWorkedExampleRunsAsWritten) {
   TestDatabase t;
   t.Run(SourceFile("schema/indexes.sql"));
   t.Run(SourceFile("schema/sample.sql"));
-  const std::string user = "g_" + t.Name();
-  std::string grants = SourceFile("schema/grants.sql");
-  grants = ReplaceAll(grants, "`outlet`", "`" + t.Name() + "`");
-  grants = ReplaceAll(grants, "'tovalink'@'localhost'", "'" + user + "'@'localhost'");
-  t.Run("CREATE USER '" + user + "'@'localhost' IDENTIFIED BY 'rahasia';");
-  t.Run(grants);
+  const std::string user = t.ModuleUser("rahasia");
   WriteSettingsFile(folder_.path(), t.Name(), user, "rahasia");
   {
     // "mariadb outlet" reaches the test's database as its administrator.
