@@ -656,8 +656,10 @@ class Proposer {
     const SettleDecision decision = DecideReplyFrom(
         db_, rows, out_.reply, out_.explain_destination, in_hand ? 1 : 0, TraceMode::kOn);
     out_.explanation = decision.trace;
-    const std::string wanted = "sale " + std::to_string(out_.idx) + " as " + rule.tipepesan +
-                               (rule.tipepesan == "SUKSES" ? " with SN " + Shown(out_.sn) : "");
+    std::string wanted = "sale " + std::to_string(out_.idx) + " as " + rule.tipepesan;
+    if (rule.tipepesan == "SUKSES") {
+      wanted += out_.sn.empty() ? " without a serial number" : " with SN " + Shown(out_.sn);
+    }
     if (!decision.matched) {
       Fail("the reply settles no sale with the rule added (see the explanation below)");
     } else if (!MatchedThisRule(decision, rule)) {
@@ -709,8 +711,13 @@ class Proposer {
       }
     }
     if (failures == 0) {
+      // The first few sales, and how many more.
+      constexpr size_t kShown = 10;
       std::string list;
-      for (const std::string& idx : settled) list += (list.empty() ? "" : ", ") + idx;
+      for (size_t i = 0; i < settled.size() && i < kShown; ++i) {
+        list += (list.empty() ? "" : ", ") + settled[i];
+      }
+      if (settled.size() > kShown) list += " and " + std::to_string(settled.size() - kShown) + " more";
       std::string text = Count(group_.size(), "other reply", "other replies") +
                          " of its wording on " + out_.tanggal + ": ";
       if (settled.empty()) {

@@ -17,6 +17,8 @@ namespace {
 
 // Statements with a long IN list are sent in pieces of this many values.
 constexpr size_t kValuesPerStatement = 200;
+// The open sales listed with a group, newest first; the rest are counted.
+constexpr size_t kSalesShown = 10;
 
 struct SaleRow {
   ProbableSale sale;
@@ -301,7 +303,12 @@ void PrintUnmatched(const UnmatchedReport& report, const std::string& program, s
       out << "   open sales it probably answers: none\n";
     } else {
       out << "   open sales it probably answers:\n";
-      for (const ProbableSale& sale : open_sales) out << "     " << Printable(SaleLine(sale)) << "\n";
+      for (size_t s = 0; s < open_sales.size() && s < kSalesShown; ++s) {
+        out << "     " << Printable(SaleLine(open_sales[s])) << "\n";
+      }
+      if (open_sales.size() > kSalesShown) {
+        out << "     and " << open_sales.size() - kSalesShown << " more\n";
+      }
     }
     out << "   propose a rule: " << program << " --suggest-rule " << ShellWord(example.pesan) << " "
         << (example.open_sales.empty() ? std::string("IDX") : std::to_string(example.open_sales[0].idx))
