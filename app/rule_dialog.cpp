@@ -96,18 +96,59 @@ TRuleDialog::TRuleDialog(Database& db, Clock& clock, QWidget* parent)
   connect(copy_, &QPushButton::clicked, this, &TRuleDialog::CopyInsert);
 }
 
+TRuleDialog::~TRuleDialog() {
+  // A reading still under way finishes first; what it hands over afterwards is dropped with
+  // the dialog.
+  if (work_.joinable()) work_.join();
+}
+
+bool TRuleDialog::Busy() const { return busy_; }
+
+void TRuleDialog::Begin(const QString& doing) {
+  busy_ = true;
+  show_->setEnabled(false);
+  propose_->setEnabled(false);
+  copy_->setEnabled(false);
+  note_->setText(doing);
+  if (work_.joinable()) work_.join();  // the last reading has handed over already
+}
+
+void TRuleDialog::End() {
+  busy_ = false;
+  show_->setEnabled(true);
+  propose_->setEnabled(true);
+}
+
 void TRuleDialog::ShowUnmatched() {
+  if (busy_) return;
+  Begin("Reading the replies...");
   groups_->clear();
-  try {
-    unmatched_ = FindUnmatched(db_, clock_, days_->value());
-  } catch (const std::exception& error) {
-    unmatched_ = {};
-    unmatched_text_->setPlainText("The replies could not be read: " + FromSingleByte(error.what()));
+  const int days = days_->value();
+  work_ = std::thread([this, days] {
+    UnmatchedReport report;
+    std::string failure;
+    try {
+      report = FindUnmatched(db_, clock_, days);
+    } catch (const std::exception& error) {
+      failure = error.what();
+    }
+    QMetaObject::invokeMethod(
+        this, [this, report = std::move(report), failure] { ShowReport(report, failure); },
+        Qt::QueuedConnection);
+  });
+}
+
+void TRuleDialog::ShowReport(const UnmatchedReport& report, const std::string& failure) {
+  End();
+  unmatched_ = report;
+  if (!failure.empty()) {
+    unmatched_text_->setPlainText("The replies could not be read: " + FromSingleByte(failure));
+    note_->setText("The database could not be read.");
     return;
   }
-  std::ostringstream report;
-  PrintUnmatched(unmatched_, "tovalinkd", report);
-  unmatched_text_->setPlainText(FromSingleByte(report.str()));
+  std::ostringstream text;
+  PrintUnmatched(unmatched_, "tovalinkd", text);
+  unmatched_text_->setPlainText(FromSingleByte(text.str()));
   for (const UnmatchedGroup& group : unmatched_.groups) {
     groups_->addItem(QString::number(group.replies.size()) + " x " +
                      FromSingleByte(Printable(group.shape)));
@@ -128,10 +169,11 @@ void TRuleDialog::TakeGroup(int row) {
 }
 
 void TRuleDialog::Propose() {
-  copy_->setEnabled(false);
+  if (busy_) return;
   bool number = false;
   const qlonglong idx = idx_->text().trimmed().toLongLong(&number);
   if (!number || idx <= 0) {
+    copy_->setEnabled(false);
     note_->setText("Give the idx of the sale that the reply answers.");
     return;
   }
@@ -140,11 +182,29 @@ void TRuleDialog::Propose() {
   request.idx = idx;
   request.sn = ToSingleByte(sn_->text().trimmed());
   if (outcome_->currentIndex() > 0) request.tipepesan = ToSingleByte(outcome_->currentText());
-  try {
-    suggestion_ = SuggestRule(db_, request);
-  } catch (const std::exception& error) {
+  Begin("Checking the rule against the replies...");
+  work_ = std::thread([this, request] {
+    Suggestion suggestion;
+    std::string failure;
+    try {
+      suggestion = SuggestRule(db_, request);
+    } catch (const std::exception& error) {
+      failure = error.what();
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, suggestion = std::move(suggestion), failure] { ShowSuggestion(suggestion, failure); },
+        Qt::QueuedConnection);
+  });
+}
+
+void TRuleDialog::ShowSuggestion(const Suggestion& suggestion, const std::string& failure) {
+  End();
+  suggestion_ = suggestion;
+  if (!failure.empty()) {
     suggestion_ = {};
-    proposal_text_->setPlainText("No rule proposed: " + FromSingleByte(error.what()));
+    suggestion_.refusal = failure;
+    proposal_text_->setPlainText("No rule proposed: " + FromSingleByte(failure));
     note_->setText("The database could not be read.");
     return;
   }

@@ -38,6 +38,11 @@ class RuleDialogTest : public ::testing::Test {
     EXPECT_NE(widget, nullptr) << name;
     return widget;
   }
+  // Clicks a button and waits for the reading it starts.
+  void Click(const char* name) {
+    QTest::mouseClick(Find<QPushButton>(name), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog_.Busy(); }, 20000)) << name;
+  }
   std::string Checksums() {
     return t_.Dump("CHECKSUM TABLE penjualanproduk, logtrxsms, settinggetsn");
   }
@@ -48,7 +53,7 @@ class RuleDialogTest : public ::testing::Test {
 
 TEST_F(RuleDialogTest, FromAWordingWithoutARuleToItsInsertOnTheClipboard) {
   const std::string before = Checksums();
-  QTest::mouseClick(Find<QPushButton>("show"), Qt::LeftButton);
+  Click("show");
   auto* groups = Find<QListWidget>("groups");
   ASSERT_EQ(groups->count(), 1);
   EXPECT_EQ(groups->item(0)->text(), "1 x Isi Pulsa # ke # BERHASIL. SN: #.");
@@ -60,7 +65,7 @@ TEST_F(RuleDialogTest, FromAWordingWithoutARuleToItsInsertOnTheClipboard) {
   EXPECT_EQ(Find<QLineEdit>("idx")->text(), "3");
   EXPECT_FALSE(Find<QPushButton>("copy")->isEnabled());
 
-  QTest::mouseClick(Find<QPushButton>("propose"), Qt::LeftButton);
+  Click("propose");
   const QString insert =
       "INSERT INTO settinggetsn (idproduk, tipepesan, awalmsisdn, awalsn, akhirsn, pesanproduk, "
       "pesansuksesgagal, katajumlah) VALUES ('M10', 'SUKSES', ' ke ', 'SN: ', '.', 'Pulsa', "
@@ -78,11 +83,11 @@ TEST_F(RuleDialogTest, FromAWordingWithoutARuleToItsInsertOnTheClipboard) {
 TEST_F(RuleDialogTest, ARefusalOrAConflictSaysSoAndOffersNoReadyStatement) {
   Find<QLineEdit>("reply")->setText(kReply);
   Find<QLineEdit>("idx")->setText("x");
-  QTest::mouseClick(Find<QPushButton>("propose"), Qt::LeftButton);
+  Click("propose");
   EXPECT_EQ(Find<QLabel>("note")->text(), "Give the idx of the sale that the reply answers.");
 
   Find<QLineEdit>("idx")->setText("99");
-  QTest::mouseClick(Find<QPushButton>("propose"), Qt::LeftButton);
+  Click("propose");
   EXPECT_EQ(Find<QLabel>("note")->text(), "No rule proposed.");
   EXPECT_FALSE(Find<QPushButton>("copy")->isEnabled());
 
@@ -93,7 +98,7 @@ TEST_F(RuleDialogTest, ARefusalOrAConflictSaysSoAndOffersNoReadyStatement) {
       "'BERHASIL', '')");
   Find<QLineEdit>("idx")->setText("3");
   Find<QComboBox>("outcome")->setCurrentText("GAGAL");
-  QTest::mouseClick(Find<QPushButton>("propose"), Qt::LeftButton);
+  Click("propose");
   EXPECT_EQ(Find<QLabel>("note")->text(), "Not ready: see the conflicts.");
   QTest::mouseClick(Find<QPushButton>("copy"), Qt::LeftButton);
   EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith("-- Not ready"));
