@@ -22,7 +22,8 @@ namespace {
 
 // A whole number from `least` to `most`, or nothing.
 std::optional<int64_t> WholeNumber(const std::string& text, int64_t least, int64_t most) {
-  if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) {
+  if (text.empty() || text.size() > 12 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
     return std::nullopt;
   }
   const int64_t value = std::stoll(text);

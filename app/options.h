@@ -25,14 +25,14 @@ enum class OptionKind {
 
 struct Options {
   OptionKind kind = OptionKind::Run;
-  std::string start_argument;       // Run, Settings
-  std::string text;                 // Mask, ExplainReply, SuggestRule, SetAutorun (the module name)
+  std::string start_argument;          // Run, Settings
+  std::string text;                    // Mask, ExplainReply, SuggestRule, SetAutorun (the name)
   std::string destination = "xxxxxx";  // ExplainReply
-  int days = 1;                     // Unmatched
-  int64_t idx = 0;                  // SuggestRule: the sale the reply answers
-  std::string sn;                   // SuggestRule: the serial number, "" to find it
-  std::string tipepesan;            // SuggestRule: "SUKSES" or "GAGAL" to force, "" to read
-  std::string error;                // Invalid
+  int days = 1;                        // Unmatched
+  int64_t idx = 0;                     // SuggestRule: the sale the reply answers
+  std::string sn;                      // SuggestRule: the serial number, "" to find it
+  std::string tipepesan;               // SuggestRule: "SUKSES" or "GAGAL" to force, "" to read
+  std::string error;                   // Invalid
 };
 
 Options ParseOptions(const std::vector<std::string>& arguments);

@@ -193,7 +193,9 @@ void TRuleDialog::Propose() {
     }
     QMetaObject::invokeMethod(
         this,
-        [this, suggestion = std::move(suggestion), failure] { ShowSuggestion(suggestion, failure); },
+        [this, suggestion = std::move(suggestion), failure] {
+          ShowSuggestion(suggestion, failure);
+        },
         Qt::QueuedConnection);
   });
 }

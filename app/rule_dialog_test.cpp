@@ -26,11 +26,11 @@ class RuleDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     clock_.SetLocal(2026, 1, 5, 12, 0, 0);
-    t_.Run(std::string(
-               "INSERT INTO penjualanproduk (idx, idproduk, barcode, tanggal, status) VALUES "
-               "(3, 'M10', '081234567811', '2026-01-05', 'PENDING');"
-               "INSERT INTO logtrxsms VALUES ('', '2026-01-05', '09:00:00', 'M1', '0899', '") +
-           kReply + "', 1);");
+    t_.Run(
+        std::string("INSERT INTO penjualanproduk (idx, idproduk, barcode, tanggal, status) VALUES "
+                    "(3, 'M10', '081234567811', '2026-01-05', 'PENDING');"
+                    "INSERT INTO logtrxsms VALUES ('', '2026-01-05', '09:00:00', 'M1', '0899', '") +
+        kReply + "', 1);");
   }
   template <typename Widget>
   Widget* Find(const char* name) {
@@ -57,8 +57,10 @@ TEST_F(RuleDialogTest, FromAWordingWithoutARuleToItsInsertOnTheClipboard) {
   auto* groups = Find<QListWidget>("groups");
   ASSERT_EQ(groups->count(), 1);
   EXPECT_EQ(groups->item(0)->text(), "1 x Isi Pulsa # ke # BERHASIL. SN: #.");
-  EXPECT_TRUE(Find<QPlainTextEdit>("unmatched")->toPlainText().startsWith(
-      "Replies logged 2026-01-05: 1; settled by the rules or a channel: 0;"));
+  EXPECT_TRUE(
+      Find<QPlainTextEdit>("unmatched")
+          ->toPlainText()
+          .startsWith("Replies logged 2026-01-05: 1; settled by the rules or a channel: 0;"));
 
   groups->setCurrentRow(0);
   EXPECT_EQ(Find<QLineEdit>("reply")->text(), kReply);

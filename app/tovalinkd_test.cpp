@@ -166,8 +166,8 @@ TEST_F(TovalinkdTest, TheGuidesWorkedExampleRunsAsWritten) {
     // "mariadb outlet" reaches the test's database as its administrator.
     std::ofstream script(folder_.path() + "/mariadb");
     script << "#!/bin/sh\nfor a do\n  shift\n  [ \"$a\" = outlet ] && a=" << t.Name()
-           << "\n  set -- \"$@\" \"$a\"\ndone\nexec /usr/bin/mariadb --socket=" << TestDatabase::Socket()
-           << " -uroot \"$@\"\n";
+           << "\n  set -- \"$@\" \"$a\"\ndone\nexec /usr/bin/mariadb --socket="
+           << TestDatabase::Socket() << " -uroot \"$@\"\n";
   }
   std::filesystem::permissions(folder_.path() + "/mariadb", std::filesystem::perms::owner_all);
 
@@ -187,7 +187,8 @@ TEST_F(TovalinkdTest, TheGuidesWorkedExampleRunsAsWritten) {
   size_t shown_outputs = 0;
   for (const std::string& block : blocks) {
     const size_t blank = block.find("\n\n");
-    const std::string commands = block.substr(0, blank == std::string::npos ? block.size() : blank + 1);
+    const std::string commands =
+        block.substr(0, blank == std::string::npos ? block.size() : blank + 1);
     ASSERT_TRUE(commands.rfind("mariadb ", 0) == 0 || commands.rfind("tovalinkd ", 0) == 0)
         << block;
     std::istringstream lines(commands);

@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string barcode = fields.Next();
   const std::string sn = fields.Next();
   const int count = fields.NextSmall();
-  const size_t position = reply.empty() ? 0 : static_cast<size_t>(fields.NextSmall()) % (reply.size() + 1);
+  const size_t position =
+      reply.empty() ? 0 : static_cast<size_t>(fields.NextSmall()) % (reply.size() + 1);
 
   CheckShape(reply);
 

@@ -5,6 +5,7 @@
 
 #include "settle/reply_match.h"
 #include "settle/reply_text.h"
+#include "settle/rule_check.h"
 #include "settle/settle_reply.h"
 #include "settle/unmatched.h"
 #include "settle/wording.h"
@@ -15,9 +16,6 @@ namespace tovalink {
 
 namespace {
 
-const char* const kRuleColumns =
-    "idproduk,tipepesan,awalmsisdn,awalsn,akhirsn,pesanproduk,pesansuksesgagal,katajumlah";
-
 std::vector<RuleRow> ReadRules(Database& db) {
   std::vector<RuleRow> rules;
   for (Rows rows = db.OpenSql(std::string("SELECT ") + kRuleColumns + " FROM settinggetsn");
@@ -26,21 +24,6 @@ std::vector<RuleRow> ReadRules(Database& db) {
                      rows.Text(5), rows.Text(6), rows.Text(7)});
   }
   return rules;
-}
-
-std::string Quoted(Database& db, const std::string& value) {
-  return "\"" + db.Escape(value) + "\"";
-}
-
-// The table with the proposed row added after its own rows, under the table's name, so that
-// the module's statements read it as they read the table (with the table's collation).
-std::string RulesWith(Database& db, const RuleRow& rule) {
-  return std::string("(SELECT ") + kRuleColumns + " FROM settinggetsn UNION ALL SELECT " +
-         Quoted(db, rule.idproduk) + "," + Quoted(db, rule.tipepesan) + "," +
-         Quoted(db, rule.awalmsisdn) + "," + Quoted(db, rule.awalsn) + "," +
-         Quoted(db, rule.akhirsn) + "," + Quoted(db, rule.pesanproduk) + "," +
-         Quoted(db, rule.pesansuksesgagal) + "," + Quoted(db, rule.katajumlah) +
-         ") AS settinggetsn";
 }
 
 std::string SqlLiteral(const std::string& value) {
@@ -56,62 +39,6 @@ std::string SqlLiteral(const std::string& value) {
     hex += kHex[byte & 15];
   }
   return hex + "'";
-}
-
-std::string Shown(const std::string& value) { return "\"" + value + "\""; }
-
-std::string RuleText(const RuleRow& rule) {
-  return "(" + rule.idproduk + ", " + rule.tipepesan + ", awalmsisdn " + Shown(rule.awalmsisdn) +
-         ", pesanproduk " + Shown(rule.pesanproduk) + ", pesansuksesgagal " +
-         Shown(rule.pesansuksesgagal) + ", awalsn " + Shown(rule.awalsn) + ", akhirsn " +
-         Shown(rule.akhirsn) + ", katajumlah " + Shown(rule.katajumlah) + ")";
-}
-
-// The rule a decision matched, and the marker pair through which it was found (a rule is read
-// by product and type, so the pair need not be the row's own).
-std::string MatchText(const SettleDecision& decision) {
-  return "(" + decision.idproduk + ", " + decision.tipepesan + ", pesanproduk " +
-         Shown(decision.rule.pesanproduk) + ", pesansuksesgagal " +
-         Shown(decision.rule.pesansuksesgagal) + ", awalsn " + Shown(decision.rule.awalsn) +
-         ", akhirsn " + Shown(decision.rule.akhirsn) + ", katajumlah " +
-         Shown(decision.rule.katajumlah) + ") found through the marker " +
-         Shown(decision.awalmsisdn);
-}
-
-RuleRow MatchedRule(const SettleDecision& decision) {
-  return {decision.idproduk,         decision.tipepesan,     decision.awalmsisdn,
-          decision.rule.awalsn,      decision.rule.akhirsn,  decision.rule.pesanproduk,
-          decision.rule.pesansuksesgagal, decision.rule.katajumlah};
-}
-
-// Whether the decision matched `rule`: rules are read by product and type, not by marker
-// pair, so a row with the same product, type and texts is the same rule to the settlement.
-bool MatchedThisRule(const SettleDecision& decision, const RuleRow& rule) {
-  return decision.matched && UpperAscii(decision.idproduk) == UpperAscii(rule.idproduk) &&
-         decision.tipepesan == rule.tipepesan && decision.rule.awalsn == rule.awalsn &&
-         decision.rule.akhirsn == rule.akhirsn && decision.rule.pesanproduk == rule.pesanproduk &&
-         decision.rule.pesansuksesgagal == rule.pesansuksesgagal &&
-         decision.rule.katajumlah == rule.katajumlah;
-}
-
-std::string Outcome(const SettleDecision& decision) {
-  if (!decision.matched) return "settles no sale";
-  if (decision.tipepesan != "SUKSES" && decision.tipepesan != "GAGAL") {
-    return "is stopped by rule " + MatchText(decision) + " without a write";
-  }
-  std::string text = "settles sale " + std::to_string(decision.idx) + " (" + decision.idproduk +
-                     ") as " + decision.tipepesan;
-  if (decision.tipepesan == "SUKSES") {
-    text += decision.sn.empty() ? " without a serial number" : " with SN " + Shown(decision.sn);
-  }
-  return text;
-}
-
-bool SameOutcome(const SettleDecision& a, const SettleDecision& b) {
-  if (a.matched != b.matched) return false;
-  if (!a.matched) return true;
-  return a.idx == b.idx && a.tipepesan == b.tipepesan && a.sn == b.sn &&
-         MatchedRule(a) == MatchedRule(b);
 }
 
 // A phrase of the reply: consecutive whole words.
@@ -157,8 +84,7 @@ class ReplyWords {
         names_product = names_product || IsProductWord(word) || mixed || unit.digits_only;
         if (i == j && (unit.digits_only || (word.size() < 3 && !mixed))) continue;
         const Span span{units_[i].span.begin, unit.span.end};
-        phrases.push_back(
-            {span, reply_.substr(span.begin, span.size()), j - i + 1, names_product});
+        phrases.push_back({span, reply_.substr(span.begin, span.size()), j - i + 1, names_product});
       }
     }
     return phrases;
@@ -192,10 +118,6 @@ class ReplyWords {
   std::string denomination_;
   std::vector<Span> reserved_;
 };
-
-std::string Count(size_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
 
 bool OccursIn(const std::string& needle, const std::string& text) { return Occurs(text, needle); }
 
@@ -284,8 +206,8 @@ class Proposer {
       Reason("tipepesan", "as asked");
     } else if (said) {
       tipepesan = said->tipepesan;
-      Reason("tipepesan", "the reply says " +
-                              Shown(out_.reply.substr(said->span.begin, said->span.size())));
+      Reason("tipepesan",
+             "the reply says " + Quote(out_.reply.substr(said->span.begin, said->span.size())));
     } else if (!request_.sn.empty()) {
       tipepesan = "SUKSES";
       Reason("tipepesan", "a serial number was given");
@@ -310,7 +232,7 @@ class Proposer {
       if (!request_.sn.empty()) {
         serial_ = FindText(reply, request_.sn, no_destination);
         if (!serial_) {
-          out_.refusal = "the serial number " + Shown(request_.sn) + " is not in the reply";
+          out_.refusal = "the serial number " + Quote(request_.sn) + " is not in the reply";
           return;
         }
         serial_given_ = true;
@@ -396,14 +318,14 @@ class Proposer {
       }
     }
     if (out_.rule.awalsn.empty()) {
-      Reason("awalsn", "empty: no text before the serial number " + Shown(out_.sn) +
+      Reason("awalsn", "empty: no text before the serial number " + Quote(out_.sn) +
                            " finds it; the sale would be settled without it");
       Reason("akhirsn", "empty");
-      Conflict("no marker before the serial number " + Shown(out_.sn) + " finds it");
+      Conflict("no marker before the serial number " + Quote(out_.sn) + " finds it");
       return;
     }
     words_->Reserve(MarkerSpan(reply, out_.rule.awalsn));
-    Reason("awalsn", "the text just before the serial number " + Shown(out_.sn) +
+    Reason("awalsn", "the text just before the serial number " + Quote(out_.sn) +
                          (serial_given_ ? " (as given)"
                                         : " (the longest number that is no destination, amount "
                                           "or date)"));
@@ -423,7 +345,7 @@ class Proposer {
       }
     }
     Reason("akhirsn", "empty: no text after the serial number ends it");
-    Conflict("no text after the serial number " + Shown(out_.sn) + " ends it");
+    Conflict("no text after the serial number " + Quote(out_.sn) + " ends it");
   }
 
   void ChooseCount() {
@@ -433,8 +355,8 @@ class Proposer {
     }
     out_.rule.katajumlah = count_->katajumlah;
     words_->Reserve(MarkerSpan(out_.reply, count_->katajumlah));
-    Reason("katajumlah", "the text before the count " + std::to_string(out_.jumlah) +
-                             ", the sale's jumlah");
+    Reason("katajumlah",
+           "the text before the count " + std::to_string(out_.jumlah) + ", the sale's jumlah");
   }
 
   // The outcome's wording: the success or failure words, with the space or the word before
@@ -490,9 +412,9 @@ class Proposer {
     auto misses = [&](const Span& span) {
       if (tipepesan != "SUKSES") return 0L;
       const std::vector<std::string>& failures = FailureWordingsWithSuccessWords();
-      return static_cast<long>(std::count_if(
-          failures.begin(), failures.end(),
-          [&](const std::string& f) { return OccursIn(text_of(span), f); }));
+      return static_cast<long>(
+          std::count_if(failures.begin(), failures.end(),
+                        [&](const std::string& f) { return OccursIn(text_of(span), f); }));
     };
     std::optional<Span> best;
     for (const Span& candidate : candidates) {
@@ -506,7 +428,7 @@ class Proposer {
       for (const RuleRow& rule : rules_) {
         if (rule.tipepesan == "GAGAL" && UpperAscii(rule.idproduk) == UpperAscii(out_.idproduk) &&
             OccursIn(text_of(*best), rule.pesansuksesgagal)) {
-          Conflict("the success wording " + Shown(text_of(*best)) +
+          Conflict("the success wording " + Quote(text_of(*best)) +
                    " stands in the failure wording of rule " + RuleText(rule) +
                    ": success rules are tried first, so its failure replies would settle as "
                    "SUKSES");
@@ -515,12 +437,13 @@ class Proposer {
     }
     out_.rule.pesansuksesgagal = text_of(*best);
     words_->Reserve(*best);
-    Reason("pesansuksesgagal", seed ? kind : std::string(kind) + ": the longest fixed wording of the reply");
+    Reason("pesansuksesgagal",
+           seed ? kind : std::string(kind) + ": the longest fixed wording of the reply");
   }
 
   // The product's wording: the shortest phrase of whole words, a product's name or code
-  // first and then what stands before the destination, that stands in no other product's wording and in none of the replies of its
-  // wording that answer other products' sales.
+  // first and then what stands before the destination, that stands in no other product's wording
+  // and in none of the replies of its wording that answer other products' sales.
   void ChooseProductWording() {
     std::vector<Phrase> phrases = words_->Phrases();
     if (phrases.empty()) {
@@ -617,10 +540,10 @@ class Proposer {
       if (reply.fate != ReplyFate::Unsettled || reply.pesan == out_.reply) continue;
       if (WordingShape(reply.pesan) != shape) continue;
       group_.push_back(&reply);
-      const bool own = std::any_of(reply.open_sales.begin(), reply.open_sales.end(),
-                                   [&](const ProbableSale& s) {
-                                     return UpperAscii(s.idproduk) == UpperAscii(out_.idproduk);
-                                   });
+      const bool own =
+          std::any_of(reply.open_sales.begin(), reply.open_sales.end(), [&](const ProbableSale& s) {
+            return UpperAscii(s.idproduk) == UpperAscii(out_.idproduk);
+          });
       if (own) {
         own_product_.push_back(&reply);
       } else if (!reply.open_sales.empty()) {
@@ -630,9 +553,9 @@ class Proposer {
   }
 
   void SortReasons() {
-    static const char* const kOrder[] = {"idproduk",    "tipepesan",        "awalmsisdn", "awalsn",
-                                         "akhirsn",     "pesanproduk",      "pesansuksesgagal",
-                                         "katajumlah"};
+    static const char* const kOrder[] = {"idproduk",         "tipepesan", "awalmsisdn",
+                                         "awalsn",           "akhirsn",   "pesanproduk",
+                                         "pesansuksesgagal", "katajumlah"};
     auto rank = [](const std::string& column) {
       return std::find(std::begin(kOrder), std::end(kOrder), column) - std::begin(kOrder);
     };
@@ -640,132 +563,27 @@ class Proposer {
                      [&](const auto& a, const auto& b) { return rank(a.first) < rank(b.first); });
   }
 
-  void Pass(const std::string& text) { out_.checks.push_back({true, text}); }
-  void Fail(const std::string& text) { out_.checks.push_back({false, text}); }
-
   void Check() {
-    const RuleRow& rule = out_.rule;
-    const std::string with_rule = RulesWith(db_, rule);
-    const bool in_hand = rule.awalmsisdn.empty();
-    out_.explain_destination = in_hand ? out_.barcode : kNoSaleInHand;
-
-    // The reply itself, on the sale's day, with the sale taken as open.
-    ReplyRows rows(db_, out_.tanggal, with_rule,
-                   "AND (status = \"PENDING\" or status = \"\" or idx=" +
-                       std::to_string(out_.idx) + ")");
-    const SettleDecision decision = DecideReplyFrom(
-        db_, rows, out_.reply, out_.explain_destination, in_hand ? 1 : 0, TraceMode::kOn);
-    out_.explanation = decision.trace;
-    std::string wanted = "sale " + std::to_string(out_.idx) + " as " + rule.tipepesan;
-    if (rule.tipepesan == "SUKSES") {
-      wanted += out_.sn.empty() ? " without a serial number" : " with SN " + Shown(out_.sn);
-    }
-    if (!decision.matched) {
-      Fail("the reply settles no sale with the rule added (see the explanation below)");
-    } else if (!MatchedThisRule(decision, rule)) {
-      Fail("rule " + MatchText(decision) + " takes the reply first: it " +
-           Outcome(decision) + ", so the proposal is shadowed");
-    } else if (decision.idx != out_.idx) {
-      Fail("the reply " + Outcome(decision) +
-           ", a newer open sale of the same number that day, not sale " +
-           std::to_string(out_.idx));
-    } else if (decision.sn != out_.sn) {
-      Fail("the rule takes the serial number " + Shown(decision.sn) + ", not " + Shown(out_.sn));
-    } else {
-      Pass("the reply settles " + wanted + ", and no rule of the table takes it first");
-    }
-    for (const std::string& conflict : conflicts_) Fail(conflict);
-    CheckGroup(with_rule);
-    CheckOtherReplies(with_rule);
-  }
-
-  void CheckGroup(const std::string& with_rule) {
-    if (group_.empty()) {
-      Pass("no other reply of its wording settled no sale on " + out_.tanggal);
-      return;
-    }
-    if (out_.rule.awalmsisdn.empty()) {
-      Pass(Count(group_.size(), "other reply", "other replies") +
-           " of its wording not checked: without the destination in the text they settle only "
-           "as the sale in hand");
-      return;
-    }
-    std::vector<std::string> settled;
-    size_t failures = 0;
-    for (const LoggedReply* reply : group_) {
-      ReplyRows rows(db_, reply->tanggal, with_rule);
-      const SettleDecision decision = DecideReplyFrom(db_, rows, reply->pesan, kNoSaleInHand, 0);
-      const bool own_open = std::find(own_product_.begin(), own_product_.end(), reply) !=
-                            own_product_.end();
-      const std::string quoted = Shown(reply->pesan);
-      if (decision.matched && MatchedThisRule(decision, out_.rule)) {
-        settled.push_back(std::to_string(decision.idx));
-      } else if (decision.matched) {
-        ++failures;
-        Fail("the reply " + quoted + " of its wording " + Outcome(decision) + " by rule " +
-             MatchText(decision) + " once the proposal's marker finds its number");
-      } else if (own_open) {
-        ++failures;
-        Fail("the reply " + quoted + " of its wording, for an open sale of " + out_.idproduk +
-             ", still settles no sale");
-      }
-    }
-    if (failures == 0) {
-      // The first few sales, and how many more.
-      constexpr size_t kShown = 10;
-      std::string list;
-      for (size_t i = 0; i < settled.size() && i < kShown; ++i) {
-        list += (list.empty() ? "" : ", ") + settled[i];
-      }
-      if (settled.size() > kShown) list += " and " + std::to_string(settled.size() - kShown) + " more";
-      std::string text = Count(group_.size(), "other reply", "other replies") +
-                         " of its wording on " + out_.tanggal + ": ";
-      if (settled.empty()) {
-        text += group_.size() == 1 ? "it answers" : "they answer";
-        text += " no open sale of " + out_.idproduk;
-      } else {
-        text += "the rule settles " + std::string(settled.size() == 1 ? "sale " : "sales ") + list;
-        if (settled.size() < group_.size()) {
-          text += " (the others answer no open sale of " + out_.idproduk + ")";
-        }
-      }
-      Pass(text);
-    }
-  }
-
-  // Every other reply of the day that the row could change: one its texts match, or, when
-  // its marker is a new pair, one in which that marker finds a number.
-  void CheckOtherReplies(const std::string& with_rule) {
-    const RuleRow& rule = out_.rule;
-    size_t compared = 0;
-    size_t changed = 0;
-    for (const LoggedReply& reply : day_replies_) {
-      if (reply.fate == ReplyFate::SetAside || reply.pesan == out_.reply) continue;
-      if (std::find(group_.begin(), group_.end(), &reply) != group_.end()) continue;
-      const bool texts_match =
-          Occurs(reply.pesan, rule.pesanproduk) && Occurs(reply.pesan, rule.pesansuksesgagal);
-      const bool pair_reads = new_pair_ && !rule.awalmsisdn.empty() &&
-                              FindReplyNumber(reply.pesan, rule.awalmsisdn, kNoSaleInHand);
-      if (!texts_match && !pair_reads) continue;
-      ++compared;
-      ReplyRows before_rows(db_, reply.tanggal, "settinggetsn", "");
-      ReplyRows after_rows(db_, reply.tanggal, with_rule, "");
-      const SettleDecision before =
-          DecideReplyFrom(db_, before_rows, reply.pesan, kNoSaleInHand, 0);
-      const SettleDecision after = DecideReplyFrom(db_, after_rows, reply.pesan, kNoSaleInHand, 0);
-      if (SameOutcome(before, after)) continue;
-      ++changed;
-      Fail("the reply " + Shown(reply.pesan) + " of " + reply.tanggal + " " + reply.jam + " " +
-           Outcome(before) + (before.matched ? " by rule " + MatchText(before) : "") +
-           "; with the proposal it " + Outcome(after) +
-           (after.matched ? " by rule " + MatchText(after) : ""));
-    }
-    if (changed == 0) {
-      Pass(compared == 0 ? "no other reply of " + out_.tanggal + " is touched by the rule"
-                         : Count(compared, "other reply", "other replies") + " of " +
-                               out_.tanggal + " that the rule could touch " +
-                               (compared == 1 ? "settles" : "settle") + " as before");
-    }
+    RuleUnderCheck input;
+    input.rule = out_.rule;
+    input.idx = out_.idx;
+    input.barcode = out_.barcode;
+    input.tanggal = out_.tanggal;
+    input.sn = out_.sn;
+    input.reply = out_.reply;
+    input.new_pair = new_pair_;
+    input.group = group_;
+    input.own_product = own_product_;
+    input.day_replies = &day_replies_;
+    CheckedRule checked = CheckRule(db_, input);
+    out_.explanation = std::move(checked.explanation);
+    out_.explain_destination = checked.explain_destination;
+    // The conflicts found while the row was written come right after the reply's own check.
+    out_.checks = std::move(checked.checks);
+    std::vector<RuleCheck> conflicts;
+    for (const std::string& conflict : conflicts_) conflicts.push_back({false, conflict});
+    out_.checks.insert(out_.checks.begin() + (out_.checks.empty() ? 0 : 1), conflicts.begin(),
+                       conflicts.end());
   }
 
   Database& db_;
@@ -788,8 +606,8 @@ class Proposer {
 }  // namespace
 
 bool Suggestion::Ready() const {
-  return Proposed() && std::all_of(checks.begin(), checks.end(),
-                                   [](const RuleCheck& check) { return check.ok; });
+  return Proposed() &&
+         std::all_of(checks.begin(), checks.end(), [](const RuleCheck& check) { return check.ok; });
 }
 
 std::string InsertStatement(const RuleRow& rule) {
@@ -827,10 +645,14 @@ void PrintSuggestion(const Suggestion& suggestion, const std::string& program, s
   }
   const RuleRow& rule = suggestion.rule;
   const std::pair<const char*, const std::string*> columns[] = {
-      {"idproduk", &rule.idproduk},       {"tipepesan", &rule.tipepesan},
-      {"awalmsisdn", &rule.awalmsisdn},   {"awalsn", &rule.awalsn},
-      {"akhirsn", &rule.akhirsn},         {"pesanproduk", &rule.pesanproduk},
-      {"pesansuksesgagal", &rule.pesansuksesgagal}, {"katajumlah", &rule.katajumlah}};
+      {"idproduk", &rule.idproduk},
+      {"tipepesan", &rule.tipepesan},
+      {"awalmsisdn", &rule.awalmsisdn},
+      {"awalsn", &rule.awalsn},
+      {"akhirsn", &rule.akhirsn},
+      {"pesanproduk", &rule.pesanproduk},
+      {"pesansuksesgagal", &rule.pesansuksesgagal},
+      {"katajumlah", &rule.katajumlah}};
   size_t width = 0;
   for (const auto& column : columns) width = std::max(width, SqlLiteral(*column.second).size());
   out << "\nProposed rule:\n";
@@ -849,9 +671,8 @@ void PrintSuggestion(const Suggestion& suggestion, const std::string& program, s
   }
   out << "\n" << OfferedInsert(suggestion) << "\n";
   out << "\nWith the rule added, " << program << " --explain-reply " << ShellWord(suggestion.reply)
-      << (suggestion.explain_destination == kNoSaleInHand
-              ? std::string()
-              : " " + suggestion.explain_destination)
+      << (suggestion.explain_destination == kNoSaleInHand ? std::string()
+                                                          : " " + suggestion.explain_destination)
       << " shows (on " << suggestion.tanggal << ", with sale " << suggestion.idx
       << " still open):\n";
   for (const std::string& line : suggestion.explanation) out << "  " << Printable(line) << "\n";

@@ -24,34 +24,16 @@
 #include <string>
 #include <vector>
 
+#include "settle/rule_check.h"
 #include "store/database.h"
 
 namespace tovalink {
-
-// The columns of one `settinggetsn` row that the settlement reads.
-struct RuleRow {
-  std::string idproduk;
-  std::string tipepesan;
-  std::string awalmsisdn;
-  std::string awalsn;
-  std::string akhirsn;
-  std::string pesanproduk;
-  std::string pesansuksesgagal;
-  std::string katajumlah;
-
-  bool operator==(const RuleRow&) const = default;
-};
 
 struct SuggestRequest {
   std::string reply;      // as the log holds it; made safe as a module makes an SMS text
   int64_t idx = 0;        // the sale it answers
   std::string sn;         // the serial number, "" to find it
   std::string tipepesan;  // "SUKSES" or "GAGAL" to force the outcome, "" to read it
-};
-
-struct RuleCheck {
-  bool ok = false;
-  std::string text;
 };
 
 struct Suggestion {

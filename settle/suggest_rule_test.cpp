@@ -15,8 +15,7 @@ namespace {
 
 // The text a module logs for an SMS that the operator sent in UCS2 (16-bit) coding.
 std::string ReceivedInUcs2(const std::string& utf8) {
-  const std::vector<std::string> pdus =
-      gsmpdu::EncodeDeliver("628110", utf8, gsmpdu::Coding::Ucs2);
+  const std::vector<std::string> pdus = gsmpdu::EncodeDeliver("628110", utf8, gsmpdu::Coding::Ucs2);
   DecodedPdu decoded;
   EXPECT_EQ(pdus.size(), 1u);
   EXPECT_TRUE(DecodePdu("+CMGL: 1,0,,0", "\n" + pdus.front(), decoded));
@@ -116,12 +115,14 @@ TEST_F(SuggestRuleTableTest, EachProposalSettlesItsSaleAndAgreesWithTheRuleTeste
       t_.Run(std::string("INSERT INTO produk (idproduk, denom) VALUES ('") + c.idproduk + "', " +
              c.denom + ")");
     }
-    t_.Run("INSERT INTO penjualanproduk (idx, modem, flag, idproduk, barcode, tanggal, jumlah, "
-           "status) VALUES (" +
-           std::to_string(idx) + ", 'M1', 1, '" + c.idproduk + "', '" + c.barcode +
-           "', '2026-01-05', " + std::to_string(c.jumlah) + ", 'PENDING')");
-    t_.db().ExecSql("INSERT INTO logtrxsms VALUES (\"\",\"2026-01-05\",\"09:30:00\",\"M1\",\"0899\",\"" +
-                    t_.db().Escape(c.reply) + "\",1)");
+    t_.Run(
+        "INSERT INTO penjualanproduk (idx, modem, flag, idproduk, barcode, tanggal, jumlah, "
+        "status) VALUES (" +
+        std::to_string(idx) + ", 'M1', 1, '" + c.idproduk + "', '" + c.barcode +
+        "', '2026-01-05', " + std::to_string(c.jumlah) + ", 'PENDING')");
+    t_.db().ExecSql(
+        "INSERT INTO logtrxsms VALUES (\"\",\"2026-01-05\",\"09:30:00\",\"M1\",\"0899\",\"" +
+        t_.db().Escape(c.reply) + "\",1)");
     t_.db().StartStatementLog();
     const Suggestion s = SuggestRule(t_.db(), {c.reply, idx, c.sn, c.tipepesan});
     for (const std::string& statement : t_.db().TakeStatementLog()) {
@@ -143,7 +144,6 @@ TEST_F(SuggestRuleTableTest, EachProposalSettlesItsSaleAndAgreesWithTheRuleTeste
               c.settled);
   }
 }
-
 
 // A rule of the table that takes the reply first is named, and the INSERT is not offered as
 // ready.
@@ -202,8 +202,10 @@ class SuggestRuleDayTest : public ::testing::Test {
            status + "', '" + respond + "')");
   }
   void Log(const std::string& text) {
-    t_.db().ExecSql("INSERT INTO logtrxsms VALUES (\"\",\"2026-01-05\",\"09:00:00\",\"M1\","
-                    "\"0899\",\"" + text + "\",1)");
+    t_.db().ExecSql(
+        "INSERT INTO logtrxsms VALUES (\"\",\"2026-01-05\",\"09:00:00\",\"M1\","
+        "\"0899\",\"" +
+        text + "\",1)");
   }
   std::vector<std::string> FailedChecks(const Suggestion& s) {
     std::vector<std::string> failed;
@@ -274,8 +276,9 @@ TEST(InsertStatementTest, TextsBeyondAsciiGoAsHexadecimalSoTheClientCannotRecode
 
 TEST(SuggestRuleRefusalTest, SaysWhyNoRuleIsProposed) {
   TestDatabase t;
-  t.Run("INSERT INTO penjualanproduk (idx, idproduk, barcode, tanggal) VALUES "
-        "(1, 'M10', '0812', '2026-01-05'), (2, 'M10', '0812', NULL);");
+  t.Run(
+      "INSERT INTO penjualanproduk (idx, idproduk, barcode, tanggal) VALUES "
+      "(1, 'M10', '0812', '2026-01-05'), (2, 'M10', '0812', NULL);");
   struct Case {
     SuggestRequest request;
     const char* refusal;

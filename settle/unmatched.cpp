@@ -78,8 +78,8 @@ std::string Plural(size_t count, const char* one, const char* many) {
 }
 
 std::string SaleLine(const ProbableSale& sale) {
-  return "idx " + std::to_string(sale.idx) + ", " + sale.idproduk + ", to " + sale.barcode +
-         ", " + (sale.status.empty() ? "status \"\"" : sale.status) + ", module " + sale.modem;
+  return "idx " + std::to_string(sale.idx) + ", " + sale.idproduk + ", to " + sale.barcode + ", " +
+         (sale.status.empty() ? "status \"\"" : sale.status) + ", module " + sale.modem;
 }
 
 }  // namespace
@@ -178,17 +178,17 @@ std::vector<LoggedReply> ReadLoggedReplies(Database& db, const std::string& firs
       if (found == sales.end()) continue;
       named_a_sale = true;
       for (const SaleRow& row : found->second) {
-        if (IsSettled(row.sale.status) && row.respond == reply.pesan) reply.fate = ReplyFate::Settled;
+        if (IsSettled(row.sale.status) && row.respond == reply.pesan)
+          reply.fate = ReplyFate::Settled;
         if (IsOpen(row.sale.status)) reply.open_sales.push_back(row.sale);
       }
     }
     std::sort(reply.open_sales.begin(), reply.open_sales.end(),
               [](const ProbableSale& a, const ProbableSale& b) { return a.idx > b.idx; });
-    reply.open_sales.erase(std::unique(reply.open_sales.begin(), reply.open_sales.end(),
-                                       [](const ProbableSale& a, const ProbableSale& b) {
-                                         return a.idx == b.idx;
-                                       }),
-                           reply.open_sales.end());
+    reply.open_sales.erase(
+        std::unique(reply.open_sales.begin(), reply.open_sales.end(),
+                    [](const ProbableSale& a, const ProbableSale& b) { return a.idx == b.idx; }),
+        reply.open_sales.end());
     if (reply.fate == ReplyFate::Unsettled && !named_a_sale) nameless.push_back(reply.pesan);
   }
 
@@ -196,11 +196,10 @@ std::vector<LoggedReply> ReadLoggedReplies(Database& db, const std::string& firs
   // sale in hand whose reply does not carry its number).
   std::set<std::pair<std::string, std::string>> responds;
   for (size_t from = 0; from < nameless.size(); from += kValuesPerStatement) {
-    Rows rows = db.OpenSql(
-        "SELECT tanggal,respond FROM penjualanproduk WHERE tanggal>=" + Quoted(db, first_day) +
-        " AND tanggal<=" + Quoted(db, last_day) +
-        " AND (status=\"SUKSES\" OR status=\"GAGAL\") AND respond IN (" +
-        InList(db, nameless, from) + ")");
+    Rows rows = db.OpenSql("SELECT tanggal,respond FROM penjualanproduk WHERE tanggal>=" +
+                           Quoted(db, first_day) + " AND tanggal<=" + Quoted(db, last_day) +
+                           " AND (status=\"SUKSES\" OR status=\"GAGAL\") AND respond IN (" +
+                           InList(db, nameless, from) + ")");
     for (; !rows.Eof(); rows.Next()) responds.insert({rows.Text("tanggal"), rows.Text("respond")});
   }
 
@@ -272,8 +271,9 @@ void PrintUnmatched(const UnmatchedReport& report, const std::string& program, s
     out << "\n"
         << i + 1 << ") " << Plural(group.replies.size(), "reply", "replies") << ": "
         << Printable(group.shape) << "\n";
-    out << "   example: " << example.tanggal << " " << example.jam << " " << Printable(example.modul)
-        << " from " << Printable(example.pengirim) << ": " << Printable(example.pesan) << "\n";
+    out << "   example: " << example.tanggal << " " << example.jam << " "
+        << Printable(example.modul) << " from " << Printable(example.pengirim) << ": "
+        << Printable(example.pesan) << "\n";
 
     std::vector<std::pair<std::string, int>> senders;
     std::vector<ProbableSale> open_sales;
@@ -311,7 +311,8 @@ void PrintUnmatched(const UnmatchedReport& report, const std::string& program, s
       }
     }
     out << "   propose a rule: " << program << " --suggest-rule " << ShellWord(example.pesan) << " "
-        << (example.open_sales.empty() ? std::string("IDX") : std::to_string(example.open_sales[0].idx))
+        << (example.open_sales.empty() ? std::string("IDX")
+                                       : std::to_string(example.open_sales[0].idx))
         << "\n";
   }
 }

@@ -70,8 +70,9 @@ TEST_F(UnmatchedTest, GroupsTodaysUnsettledRepliesByWordingWithTheSalesTheyAnswe
   t_.db().StartStatementLog();
   // Sale 2 is PENDING with its reply as its respond, as a channel leaves it: that reply
   // settled nothing. The second answer for sale 1 matches the rule, so its wording is known.
-  EXPECT_EQ(Report(1),
-            R"(Replies logged 2026-01-05: 10; settled by the rules or a channel: 2; set aside: 3 (operator notices, failed sends, stock readings)
+  EXPECT_EQ(
+      Report(1),
+      R"(Replies logged 2026-01-05: 10; settled by the rules or a channel: 2; set aside: 3 (operator notices, failed sends, stock readings)
 Settled no sale: 5 replies in 3 wordings
 
 1) 3 replies: Pulsa # ke # telah berhasil diisi. Ref #
@@ -106,8 +107,9 @@ TEST_F(UnmatchedTest, MoreDaysTakeEachReplyWithTheSalesOfItsOwnDay) {
   // Yesterday's reply answers yesterday's sale 5; today's reply for the number of sale 7
   // (yesterday's) answers today's sale 2 only.
   const std::string report = Report(2);
-  EXPECT_EQ(report.substr(0, report.find("   propose")),
-            R"(Replies logged 2026-01-04 to 2026-01-05: 11; settled by the rules or a channel: 2; set aside: 3 (operator notices, failed sends, stock readings)
+  EXPECT_EQ(
+      report.substr(0, report.find("   propose")),
+      R"(Replies logged 2026-01-04 to 2026-01-05: 11; settled by the rules or a channel: 2; set aside: 3 (operator notices, failed sends, stock readings)
 Settled no sale: 6 replies in 3 wordings
 
 1) 4 replies: Pulsa # ke # telah berhasil diisi. Ref #

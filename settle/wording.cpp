@@ -124,7 +124,7 @@ bool AfterCurrency(std::string_view text, const Unit& unit) {
 }
 
 bool AfterSerialWord(std::string_view text, const std::vector<Span>& words, const Unit& unit) {
-  static const char* const kSerialWords[] = {"SN",    "REF",  "TOKEN",  "KODE", "VOUCHER",
+  static const char* const kSerialWords[] = {"SN",     "REF",   "TOKEN", "KODE", "VOUCHER",
                                              "SERIAL", "TRXID", "ID",    "NO",   "NOMOR"};
   const Span* previous = nullptr;
   for (const Span& word : words) {
@@ -271,9 +271,9 @@ std::optional<Span> FindText(std::string_view reply, std::string_view text, cons
 }
 
 const std::vector<std::string>& FailureWordingsWithSuccessWords() {
-  static const std::vector<std::string> kWordings = {
-      "tidak berhasil", "belum berhasil", "tidak sukses", "not successful", "unsuccessful",
-      "not success"};
+  static const std::vector<std::string> kWordings = {"tidak berhasil", "belum berhasil",
+                                                     "tidak sukses",   "not successful",
+                                                     "unsuccessful",   "not success"};
   return kWordings;
 }
 
@@ -323,7 +323,7 @@ std::optional<OutcomeWords> FindOutcome(std::string_view reply) {
 }
 
 std::optional<CountPlace> FindCount(std::string_view reply, long long count) {
-  static const char* const kCountWords[] = {"jumlah", "jml",      "qty",      "quantity",
+  static const char* const kCountWords[] = {"jumlah",   "jml",       "qty",  "quantity",
                                             "sebanyak", "banyaknya", "count"};
   if (count <= 0) return std::nullopt;
   const std::string upper = UpperAscii(reply);
@@ -348,8 +348,8 @@ std::optional<CountPlace> FindCount(std::string_view reply, long long count) {
     if (digits != std::to_string(count)) continue;
     const Span place{digit, digit + digits.size()};
     // The marker itself, or the marker and what stands up to the byte before the digits.
-    for (const std::string_view marker : {reply.substr(*at, std::string_view(word).size()),
-                                          reply.substr(*at, digit - 1 - *at)}) {
+    for (const std::string_view marker :
+         {reply.substr(*at, std::string_view(word).size()), reply.substr(*at, digit - 1 - *at)}) {
       if (!marker.empty() && ReplyCount(reply, marker) == count) {
         return CountPlace{std::string(marker), place};
       }
@@ -364,8 +364,8 @@ std::vector<std::string> MarkersBefore(std::string_view reply, size_t target,
   std::vector<std::string> markers;
   size_t anchor = std::min(target, reply.size());
   while (anchor > 0 && IsAlnum(reply[anchor - 1])) --anchor;
-  if (anchor == target && target > 0 && std::string_view("([{<").find(reply[target - 1]) !=
-                                             std::string_view::npos) {
+  if (anchor == target && target > 0 &&
+      std::string_view("([{<").find(reply[target - 1]) != std::string_view::npos) {
     markers.emplace_back(1, reply[target - 1]);
   }
   std::vector<Span> words;
@@ -405,10 +405,9 @@ std::vector<std::string> MarkersAfter(std::string_view reply, size_t end) {
 
 bool IsProductWord(std::string_view word) {
   static const char* const kWords[] = {
-      "pulsa",  "paket",    "data",     "voucher", "vocer",   "vcr",    "token",
-      "pln",    "listrik",  "kuota",    "internet", "topup",  "top",    "reload",
-      "recharge", "transfer", "airtime", "bundle",  "sms",    "telpon", "nelpon",
-      "game"};
+      "pulsa",   "paket",  "data",     "voucher", "vocer",  "vcr",    "token",    "pln",
+      "listrik", "kuota",  "internet", "topup",   "top",    "reload", "recharge", "transfer",
+      "airtime", "bundle", "sms",      "telpon",  "nelpon", "game"};
   return std::any_of(std::begin(kWords), std::end(kWords),
                      [&](const char* w) { return SameWord(word, w); });
 }

@@ -33,8 +33,8 @@ std::string WordingShape(std::string_view reply);
 // joined by single separators ("10.000", "1234-5678-90", "2026-01-05").
 struct Unit {
   Span span;
-  bool digits_only = false;  // no letter: a number
-  std::string separators;    // the separators inside a number, in order ("" for one part)
+  bool digits_only = false;        // no letter: a number
+  std::string separators;          // the separators inside a number, in order ("" for one part)
   std::vector<size_t> part_sizes;  // the sizes of its digit runs
 };
 
@@ -95,8 +95,7 @@ std::optional<CountPlace> FindCount(std::string_view reply, long long count);
 // the search: a marker must not hold them. An opening bracket glued to the target comes first.
 // `leading_space_first`: the variant with the space before comes before the one without.
 std::vector<std::string> MarkersBefore(std::string_view reply, size_t target,
-                                       const std::vector<Span>& variable,
-                                       bool leading_space_first);
+                                       const std::vector<Span>& variable, bool leading_space_first);
 
 // The texts that could stand just after `end` as an end marker: growing by one byte over the
 // separators after it, then to the end of each of the next two words; none holds a digit.

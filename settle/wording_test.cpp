@@ -12,7 +12,7 @@ TEST(WordingShapeTest, RepliesThatDifferOnlyInNumbersHaveOneShape) {
   } cases[] = {
       {"Isi Pulsa 10000 ke 081234567811 BERHASIL. SN: 100000000001. Sisa saldo Rp 1.240.000",
        "Isi Pulsa # ke # BERHASIL. SN: #. Sisa saldo Rp #"},
-      {"Isi Pulsa 25000 ke 6281299 BERHASIL. SN: 7. Sisa saldo Rp 99", 
+      {"Isi Pulsa 25000 ke 6281299 BERHASIL. SN: 7. Sisa saldo Rp 99",
        "Isi Pulsa # ke # BERHASIL. SN: #. Sisa saldo Rp #"},
       // Product codes, dashed serial numbers, dates and times are numbers too.
       {"Trx V10 ke 0812 OK SN:1234-5678-90 tgl 2026-01-05 10:15:02", "Trx # ke # OK SN:# tgl # #"},
@@ -54,11 +54,9 @@ TEST(FindDestinationTest, AsWrittenWithoutItsZeroOrWithTheCountryCode) {
     const char* reply;
     const char* read;  // what a marker before it makes the settlement read; "" for not found
   } cases[] = {
-      {"ke 081234 ok", "081234"},
-      {"ke 81234 ok", "81234"},
-      {"to 6281234 ok", "81234"},
-      {"ke 0812345 ok", ""},   // another number
-      {"ke HP081234 ok", ""},  // glued to letters: no marker can read it
+      {"ke 081234 ok", "081234"}, {"ke 81234 ok", "81234"},
+      {"to 6281234 ok", "81234"}, {"ke 0812345 ok", ""},  // another number
+      {"ke HP081234 ok", ""},                             // glued to letters: no marker can read it
   };
   for (const Case& c : cases) {
     const std::string reply = c.reply;
