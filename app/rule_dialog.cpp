@@ -119,23 +119,33 @@ void TRuleDialog::End() {
   propose_->setEnabled(true);
 }
 
+template <typename Result, typename Work>
+void TRuleDialog::Read(Work work,
+                       void (TRuleDialog::*hand_over)(const Result&, const std::string&)) {
+  work_ = std::thread([this, work, hand_over] {
+    Result result;
+    std::string failure;
+    try {
+      result = work();
+    } catch (const std::exception& error) {
+      failure = error.what();
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, hand_over, result = std::move(result), failure] {
+          (this->*hand_over)(result, failure);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
 void TRuleDialog::ShowUnmatched() {
   if (busy_) return;
   Begin("Reading the replies...");
   groups_->clear();
   const int days = days_->value();
-  work_ = std::thread([this, days] {
-    UnmatchedReport report;
-    std::string failure;
-    try {
-      report = FindUnmatched(db_, clock_, days);
-    } catch (const std::exception& error) {
-      failure = error.what();
-    }
-    QMetaObject::invokeMethod(
-        this, [this, report = std::move(report), failure] { ShowReport(report, failure); },
-        Qt::QueuedConnection);
-  });
+  Read<UnmatchedReport>([this, days] { return FindUnmatched(db_, clock_, days); },
+                        &TRuleDialog::ShowReport);
 }
 
 void TRuleDialog::ShowReport(const UnmatchedReport& report, const std::string& failure) {
@@ -183,21 +193,8 @@ void TRuleDialog::Propose() {
   request.sn = ToSingleByte(sn_->text().trimmed());
   if (outcome_->currentIndex() > 0) request.tipepesan = ToSingleByte(outcome_->currentText());
   Begin("Checking the rule against the replies...");
-  work_ = std::thread([this, request] {
-    Suggestion suggestion;
-    std::string failure;
-    try {
-      suggestion = SuggestRule(db_, request);
-    } catch (const std::exception& error) {
-      failure = error.what();
-    }
-    QMetaObject::invokeMethod(
-        this,
-        [this, suggestion = std::move(suggestion), failure] {
-          ShowSuggestion(suggestion, failure);
-        },
-        Qt::QueuedConnection);
-  });
+  Read<Suggestion>([this, request] { return SuggestRule(db_, request); },
+                   &TRuleDialog::ShowSuggestion);
 }
 
 void TRuleDialog::ShowSuggestion(const Suggestion& suggestion, const std::string& failure) {

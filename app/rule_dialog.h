@@ -49,6 +49,10 @@ class TRuleDialog : public QDialog {
   void CopyInsert();
 
  private:
+  // Runs `work` on the reading thread and hands its result, or the text of its failure, to
+  // `hand_over` on the user-interface thread.
+  template <typename Result, typename Work>
+  void Read(Work work, void (TRuleDialog::*hand_over)(const Result&, const std::string&));
   void Begin(const QString& doing);
   void End();
   void ShowReport(const UnmatchedReport& report, const std::string& failure);
