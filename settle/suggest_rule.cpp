@@ -59,8 +59,7 @@ class ReplyWords {
   void Reserve(const Span& span) {
     if (span.size() > 0) reserved_.push_back(span);
   }
-  // A number that changes from reply to reply: any number except the product's
-  // denomination, and whatever overlaps a reserved part that is itself a number.
+  // A number that changes from reply to reply: any number but the product's denomination.
   bool Variable(const Unit& unit) const {
     return unit.digits_only && UnitDigits(reply_, unit) != denomination_;
   }
