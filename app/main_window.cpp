@@ -16,6 +16,7 @@
 
 #include "app/icons/app_icon.h"
 #include "app/index_check.h"
+#include "app/rule_dialog.h"
 #include "sms/cp1252.h"
 
 namespace tovalink {
@@ -263,6 +264,8 @@ void TFRMain::BuildControls() {
   popup_menu_ = new QMenu(this);
   popup_menu_->setObjectName("PopupMenu1");
   QAction* show_form = popup_menu_->addAction("Show Form");
+  QAction* reply_rules = popup_menu_->addAction("Reply rules...");
+  connect(reply_rules, &QAction::triggered, this, [this] { OpenRuleDialog(this, db_); });
   popup_menu_->addSeparator();
   QAction* exit_program = popup_menu_->addAction("Exit Program");
   connect(show_form, &QAction::triggered, this, &TFRMain::ShowForm);

@@ -15,12 +15,7 @@ namespace {
 // deposit request, then stopped, then ended on a fatal error, and the technician's --status:
 // all as a database user that has exactly the rights of schema/grants.sql.
 TEST_F(OutletTest, ModuleRunsWithTheDocumentedGrantsAlone) {
-  const std::string user = "g_" + t.Name();
-  std::string grants = SourceFile("schema/grants.sql");
-  grants = ReplaceAll(grants, "`outlet`", "`" + t.Name() + "`");
-  grants = ReplaceAll(grants, "'tovalink'@'localhost'", "'" + user + "'@'localhost'");
-  t.Run("CREATE USER '" + user + "'@'localhost' IDENTIFIED BY 'rahasia';");
-  t.Run(grants);
+  const std::string user = t.ModuleUser("rahasia");
   WriteSettingsFile(folder_.path(), t.Name(), user, "rahasia");
   t.Run(
       "INSERT INTO modulaktif (namamodul, comm, caradial, tipemodem, pin, waktutunggu, autorun,"

@@ -448,7 +448,7 @@ TEST_F(WindowTest, ExitProgramOnARunningModuleIsStop) {
     if (stop) worker_told_first.push_back(control.worker()->EndRequested());
   });
   db_.StartStatementLog();
-  window.PopupMenu1()->actions().at(2)->trigger();  // "Exit Program"
+  window.PopupMenu1()->actions().at(3)->trigger();  // "Exit Program"
   control.worker()->Join();
   form_.StopRequested.SetWatcher({});
   EXPECT_EQ(worker_told_first, std::vector<bool>{true});
@@ -482,7 +482,7 @@ TEST_F(WindowTest, IconMenuHintAndHiding) {
   for (const QAction* action : menu->actions()) {
     entries << (action->isSeparator() ? "-" : action->text());
   }
-  EXPECT_EQ(entries, QStringList({"Show Form", "-", "Exit Program"}));
+  EXPECT_EQ(entries, QStringList({"Show Form", "Reply rules...", "-", "Exit Program"}));
   EXPECT_EQ(menu->defaultAction(), nullptr);
 
   // The offscreen desktop has no notification area: said once, and HIDE keeps the window
@@ -500,7 +500,7 @@ TEST_F(WindowTest, IconMenuHintAndHiding) {
   EXPECT_FALSE(window_->isMinimized());
   EXPECT_FALSE(end_.Ended());
 
-  menu->actions().at(2)->trigger();  // "Exit Program"
+  menu->actions().at(3)->trigger();  // "Exit Program"
   EXPECT_TRUE(form_.StopRequested);
   EXPECT_TRUE(end_.Ended());
 }

@@ -9,7 +9,8 @@
 -- (replace `outlet` with the outlet's database and 'tovalink'@'localhost' with the user, as the
 -- modules reach the server; a module on another computer of the outlet needs its host there).
 -- The modules (tovalinkd, tovalink) and the technician's options (--status, --explain-reply,
--- --set-autorun) run with these rights alone; the tests run a whole module as such a user.
+-- --unmatched, --suggest-rule, --set-autorun) run with these rights alone; the tests run a
+-- whole module as such a user.
 --
 -- What a module does with each table:
 --   modulaktif       reads the list of modules, its settings, autorun and the requests of the
@@ -19,7 +20,9 @@
 --   penjualanproduk  reads its pending sales and today's open sales; takes a sale (flag),
 --                    writes when its channel began it (tglwaktuproses) and settles it
 --                    (status, respond, sn, sn_token).
---   logtrxsms        adds one row per exchange with an operator; never reads or changes one.
+--   logtrxsms        adds one row per exchange with an operator and never changes one; the
+--                    technician's --unmatched and --suggest-rule (and the window's "Reply
+--                    rules...") read it to find the replies that no rule settles.
 --   produk, hostserver, hostproduk, settinggetsn, macroeditorc55
 --                    read only: denominations, suppliers, product codes, reply rules, keypad
 --                    macros.
@@ -30,7 +33,7 @@ GRANT SELECT, UPDATE (waktu, statrun, autorun, lokasifile, ceksaldo)
   ON `outlet`.`modulaktif` TO 'tovalink'@'localhost';
 GRANT SELECT, UPDATE (flag, tglwaktuproses, status, respond, sn, sn_token)
   ON `outlet`.`penjualanproduk` TO 'tovalink'@'localhost';
-GRANT INSERT ON `outlet`.`logtrxsms` TO 'tovalink'@'localhost';
+GRANT SELECT, INSERT ON `outlet`.`logtrxsms` TO 'tovalink'@'localhost';
 GRANT SELECT ON `outlet`.`produk` TO 'tovalink'@'localhost';
 GRANT SELECT ON `outlet`.`hostserver` TO 'tovalink'@'localhost';
 GRANT SELECT ON `outlet`.`hostproduk` TO 'tovalink'@'localhost';

@@ -35,19 +35,50 @@ std::string UpdateStatement(Database& db, const std::string& tipepesan, const st
 
 }  // namespace
 
+ReplyRows::ReplyRows(Database& db, std::string day, std::string rules_from,
+                     std::string sales_condition)
+    : db_(db),
+      day_(std::move(day)),
+      rules_from_(std::move(rules_from)),
+      sales_condition_(std::move(sales_condition)) {}
+
+Rows ReplyRows::Pairs() {
+  return db_.OpenSql("SELECT awalmsisdn,tipepesan FROM " + rules_from_ +
+                     "  GROUP BY awalmsisdn,tipepesan ORDER BY tipepesan DESC");
+}
+
+Rows ReplyRows::Sales(const ReplyNumber& number) {
+  return db_.OpenSql(
+      "SELECT idproduk,idx,idcustomer,nonota,tanggal,waktu,jumlah FROM penjualanproduk WHERE "
+      " (barcode=\"" +
+      db_.Escape(number.prefixed) + "\" OR barcode=\"" + db_.Escape(number.raw) +
+      "\") and tanggal=\"" + db_.Escape(day_) + "\" " + sales_condition_ + " ORDER BY idx DESC");
+}
+
+Rows ReplyRows::Rules(const std::string& tipepesan, const std::string& idproduk) {
+  return db_.OpenSql("SELECT awalsn,akhirsn,pesanproduk,pesansuksesgagal,katajumlah FROM " +
+                     rules_from_ + " WHERE  tipepesan=\"" + db_.Escape(tipepesan) +
+                     "\" AND idproduk=\"" + db_.Escape(idproduk) + "\"");
+}
+
 SettleDecision DecideReply(Database& db, Clock& clock, const std::string& reply,
                            const std::string& destination, int expected_count,
                            TraceMode trace_mode) {
+  ReplyRows rows(db, clock.Date());
+  return DecideReplyFrom(db, rows, reply, destination, expected_count, trace_mode);
+}
+
+SettleDecision DecideReplyFrom(Database& db, ReplyRows& rows, const std::string& reply,
+                               const std::string& destination, int expected_count,
+                               TraceMode trace_mode) {
   SettleDecision decision;
   Tracer trace(trace_mode, decision.trace);
-  const std::string today = clock.Date();
+  const std::string& today = rows.Day();
   trace.Add("reply=" + reply);
   trace.Add("destination=" + destination + " expected_count=" + std::to_string(expected_count) +
             " today=" + today);
 
-  Rows pairs = db.OpenSql(
-      "SELECT awalmsisdn,tipepesan FROM settinggetsn  GROUP BY awalmsisdn,tipepesan ORDER BY "
-      "tipepesan DESC");
+  Rows pairs = rows.Pairs();
   trace.Add("pairs=" + std::to_string(pairs.Count()));
   for (; !pairs.Eof(); pairs.Next()) {
     const std::string awalmsisdn = pairs.Text("awalmsisdn");
@@ -66,12 +97,7 @@ SettleDecision DecideReply(Database& db, Clock& clock, const std::string& reply,
     const std::string& prefixed = number->prefixed;
     trace.Add("number raw=" + raw + " prefixed=" + prefixed);
 
-    Rows sales = db.OpenSql(
-        "SELECT idproduk,idx,idcustomer,nonota,tanggal,waktu,jumlah FROM penjualanproduk WHERE "
-        " (barcode=\"" +
-        db.Escape(prefixed) + "\" OR barcode=\"" + db.Escape(raw) + "\") and tanggal=\"" +
-        db.Escape(today) + "\" " + "AND (status = \"PENDING\" or status = \"\")" +
-        " ORDER BY idx DESC");
+    Rows sales = rows.Sales(*number);
     trace.Add("sales=" + std::to_string(sales.Count()));
     for (; !sales.Eof(); sales.Next()) {
       const std::string idproduk = sales.Text("idproduk");
@@ -80,10 +106,7 @@ SettleDecision DecideReply(Database& db, Clock& clock, const std::string& reply,
       trace.Add("sale idx=" + std::to_string(idx) + " idproduk=" + Quoted(idproduk) +
                 " jumlah=" + std::to_string(jumlah));
 
-      Rows rules = db.OpenSql(
-          "SELECT awalsn,akhirsn,pesanproduk,pesansuksesgagal,katajumlah FROM settinggetsn "
-          "WHERE  tipepesan=\"" +
-          db.Escape(tipepesan) + "\" AND idproduk=\"" + db.Escape(idproduk) + "\"");
+      Rows rules = rows.Rules(tipepesan, idproduk);
       trace.Add("rules=" + std::to_string(rules.Count()));
       for (; !rules.Eof(); rules.Next()) {
         const ReplyRule rule{rules.Text("awalsn"), rules.Text("akhirsn"), rules.Text("pesanproduk"),
@@ -107,6 +130,7 @@ SettleDecision DecideReply(Database& db, Clock& clock, const std::string& reply,
         decision.idx = idx;
         decision.idproduk = idproduk;
         decision.jumlah = jumlah;
+        decision.rule = rule;
         if (tipepesan == "SUKSES") decision.sn = SerialNumber(rule, reply);
         decision.update = UpdateStatement(db, tipepesan, reply, decision.sn, idx);
         const bool sale_in_hand = IsSaleInHand(*number, destination, jumlah, expected_count);

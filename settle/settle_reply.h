@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "settle/reply_match.h"
 #include "store/database.h"
 
 namespace tovalink {
@@ -51,12 +52,43 @@ struct SettleDecision {
   int64_t idx = 0;
   std::string idproduk;
   int64_t jumlah = 0;
+  ReplyRule rule;  // the matching rule's texts
   std::string sn;
   std::string update;
   Settlement result = Settlement::NotSettled;
   // With TraceMode::kOn: the steps taken, as "key=value" lines (see ExplainReply).
   std::vector<std::string> trace;
 };
+
+// The rows a decision reads: the marker pairs, the candidate sales of a number and the rules of
+// a type and product. The module reads the table and today's open sales; the rule tools read
+// the table with a proposed rule added (a derived table named settinggetsn, `rules_from`),
+// and the sales of another day or of any status (`sales_condition`), with the same
+// statements otherwise, so that the server compares the texts as it does for the module.
+class ReplyRows {
+ public:
+  // The module's condition on a candidate sale: open.
+  static constexpr const char* kOpenSales = "AND (status = \"PENDING\" or status = \"\")";
+
+  ReplyRows(Database& db, std::string day, std::string rules_from = "settinggetsn",
+            std::string sales_condition = kOpenSales);
+  const std::string& Day() const { return day_; }
+  Rows Pairs();
+  Rows Sales(const ReplyNumber& number);
+  Rows Rules(const std::string& tipepesan, const std::string& idproduk);
+
+ private:
+  Database& db_;
+  std::string day_;
+  std::string rules_from_;
+  std::string sales_condition_;
+};
+
+// Decides what `reply` settles from the rows `rows` reads, reading only (the statement in
+// `update` is built on `db`'s escaping). DecideReply below is this on the module's rows.
+SettleDecision DecideReplyFrom(Database& db, ReplyRows& rows, const std::string& reply,
+                               const std::string& destination, int expected_count,
+                               TraceMode trace = TraceMode::kOff);
 
 // Decides what `reply` settles, reading only.
 //   reply           the reply text, already cleaned by its source (SqlSafe or CleanReply);

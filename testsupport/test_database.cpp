@@ -53,6 +53,16 @@ TestDatabase::TestDatabase(const std::string& socket) : socket_(socket) {
   db_.Connect(Settings());
 }
 
+std::string TestDatabase::ModuleUser(const std::string& password) {
+  const std::string user = "g_" + name_;
+  std::string grants = SourceFile("schema/grants.sql");
+  grants = ReplaceAll(grants, "`outlet`", "`" + name_ + "`");
+  grants = ReplaceAll(grants, "'tovalink'@'localhost'", "'" + user + "'@'localhost'");
+  Run("CREATE OR REPLACE USER '" + user + "'@'localhost' IDENTIFIED BY '" + password + "';");
+  Run(grants);
+  return user;
+}
+
 void TestDatabase::Reconnect() {
   admin_.Connect({"localhost", name_, "root", "", socket_});
   db_.Connect(Settings());

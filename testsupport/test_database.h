@@ -34,6 +34,9 @@ class TestDatabase {
   std::string Value(const std::string& query);
   // All rows of a query, columns joined by "|", rows by "\n".
   std::string Dump(const std::string& query);
+  // Creates a user of the server with exactly the rights that schema/grants.sql gives the
+  // modules, on this database, and returns its name; its password is `password`.
+  std::string ModuleUser(const std::string& password);
   // Polls Value(query) every 100 ms (real time) until it gives `expected` or `timeout_ms`
   // have passed; returns the last value, for the failure message.
   std::string WaitForValue(const std::string& query, const std::string& expected, int timeout_ms);
