@@ -15,6 +15,7 @@
 #include "core/app_end.h"
 #include "core/form.h"
 #include "modem/serial_port.h"
+#include "testsupport/process.h"
 #include "testsupport/test_database.h"
 
 namespace tovalink {
@@ -112,7 +113,8 @@ TEST(RuleDialogMenuTest, TheTrayMenuOpensOneDialog) {
   VirtualClock clock;
   TermiosPort port;
   RecordingEnd end;
-  ModuleControl control(form, t.db(), clock, port, end);
+  TempFolder work;
+  ModuleControl control(form, t.db(), clock, port, end, work.path());
   TFRMain window(form, t.db(), control);
   QAction* entry = nullptr;
   for (QAction* action : window.PopupMenu1()->actions()) {
