@@ -82,6 +82,7 @@ ModuleControl::StartResult ModuleControl::Start() {
              app_end_, form_.csumber, form_.cport, std::move(modem)},
       std::move(channel));
   worker_->Start();
+  form_.Log(LogPriority::Notice, "START " + form_.csumber + " port " + form_.cport);
   return StartResult::Running;
 }
 
@@ -95,6 +96,7 @@ void ModuleControl::Stop() {
   if (worker_) worker_->RequestEnd();
   form_.StopRequested = true;
   if (!BeginEnd()) return;
+  form_.Log(LogPriority::Notice, "STOP " + form_.csumber);
   try {
     timer_on_ = false;
     db_.ExecSql("UPDATE modulaktif SET lokasifile=\"-\",statrun=0,autorun=0 WHERE namamodul=\"" +
@@ -128,7 +130,10 @@ void ModuleControl::Tick() {
                             db_.Escape(form_.csumber) + "\"");
     if (rows.Count() > 0 && !rows.IsNull("autorun")) {
       const std::string autorun = rows.Text("autorun");
-      if (autorun == "0" || autorun == "2") Stop();
+      if (autorun == "0" || autorun == "2") {
+        form_.Log(LogPriority::Notice, "STOP dari modulaktif: autorun " + autorun);
+        Stop();
+      }
     }
   } catch (const ConnectionLost&) {
     // An unreachable database only stops the heartbeat; the connection's observer says so.
