@@ -159,6 +159,26 @@ Trace ReadTrace(std::istream& in) {
   return trace;
 }
 
+std::optional<int> CompareTraceTime(std::string_view when, std::string_view time) {
+  static constexpr std::string_view kWhole = "0000-00-00 00:00:00";
+  auto fits = [&](std::string_view pattern) {
+    if (time.size() > pattern.size()) return false;
+    for (size_t i = 0; i < time.size(); ++i) {
+      if (pattern[i] == '0' ? !IsDigit(time[i]) : time[i] != pattern[i]) return false;
+    }
+    return true;
+  };
+  size_t offset = 0;
+  if ((time.size() == 5 || time.size() == 8) && fits(kWhole.substr(11))) {
+    offset = 11;  // the time of day in "yyyy-mm-dd hh:mm:ss.mmm"
+  } else if (!((time.size() == 10 || time.size() == 16 || time.size() == 19) && fits(kWhole))) {
+    return std::nullopt;
+  }
+  if (when.size() < offset + time.size()) return -1;
+  const int order = when.substr(offset, time.size()).compare(time);
+  return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
+
 std::string TraceExchange::Reply() const {
   std::string reply;
   for (const TraceEvent& event : after) {

@@ -68,6 +68,12 @@ struct Trace {
 };
 Trace ReadTrace(std::istream& in);
 
+// How an event's time `when` stands to a time a person gives: "hh:mm" or "hh:mm:ss" (a time
+// of day, whatever the date) or "yyyy-mm-dd", "yyyy-mm-dd hh:mm" or "yyyy-mm-dd hh:mm:ss".
+// Negative when `when` is earlier, 0 when it falls within (10:15:42 is within "10:15"),
+// positive when later; nullopt when `time` is none of those forms.
+std::optional<int> CompareTraceTime(std::string_view when, std::string_view time);
+
 // One command and what followed it until the next: what the modem answered (and anything it
 // sent unasked meanwhile), with the line events and the close in between.
 struct TraceExchange {

@@ -99,6 +99,21 @@ TEST(TraceFormat, ADialogueIsItsCommandsWithWhatFollowedEach) {
   EXPECT_EQ(dialogue.exchanges[1].after[0].kind, TraceKind::Close);
 }
 
+TEST(TraceFormat, TimesAPersonGives) {
+  const char* when = "2026-03-02 09:30:15.250";
+  struct Case {
+    const char* time;
+    std::optional<int> order;
+  };
+  for (const Case& c : {Case{"09:30", 0}, Case{"09:30:15", 0}, Case{"09:31", -1},
+                        Case{"09:29:59", 1}, Case{"2026-03-02", 0}, Case{"2026-03-01 23:00", 1},
+                        Case{"2026-03-02 09:30:16", -1}, Case{"9:30", std::nullopt},
+                        Case{"", std::nullopt}, Case{"09:30:15.250", std::nullopt},
+                        Case{"2026-03-02T09:30", std::nullopt}}) {
+    EXPECT_EQ(CompareTraceTime(when, c.time), c.order) << c.time;
+  }
+}
+
 TEST(TraceFile, KeepsTwoBoundedFilesOfTheLatestLines) {
   TraceFolder folder;
   const std::string path = folder.File("M1.trace");
