@@ -63,43 +63,60 @@ std::optional<LogPriority> PriorityOf(const FormChange& change) {
       if (change.text == "80FULL") return LogPriority::Warning;
       if (change.text == "RLSDCHANGE") return LogPriority::Info;
       return LogPriority::Debug;
-    case FormDisplay::Stock: return LogPriority::Info;
+    case FormDisplay::Stock:
+      return LogPriority::Info;
     case FormDisplay::Msaldo:
     case FormDisplay::Gmk:
-    case FormDisplay::Method: return LogPriority::Debug;
+    case FormDisplay::Method:
+      return LogPriority::Debug;
     case FormDisplay::Log: {
       const int value = change.index;
       if (value <= static_cast<int>(LogPriority::Error)) return LogPriority::Error;
       if (value >= static_cast<int>(LogPriority::Debug)) return LogPriority::Debug;
       return static_cast<LogPriority>(value);
     }
-    case FormDisplay::Buttons: return std::nullopt;
+    case FormDisplay::Buttons:
+      return std::nullopt;
   }
   return std::nullopt;
 }
 
 std::string LineText(const FormChange& change) {
   switch (change.what) {
-    case FormDisplay::Msaldo: return "msaldo: " + change.text;
-    case FormDisplay::StatusPanel: return "status" + std::to_string(change.index) + ": " + change.text;
-    case FormDisplay::Memo1: return "memo1: " + change.text;
-    case FormDisplay::Stock: return "stock " + change.name + ": " + change.text;
-    case FormDisplay::Gmk: return "gmk: " + change.text;
-    case FormDisplay::Method: return "cmethod: " + change.text;
-    case FormDisplay::Message: return "message: " + change.text;
-    case FormDisplay::Buttons: return {};
-    case FormDisplay::Log: return change.text;
+    case FormDisplay::Msaldo:
+      return "msaldo: " + change.text;
+    case FormDisplay::StatusPanel:
+      return "status" + std::to_string(change.index) + ": " + change.text;
+    case FormDisplay::Memo1:
+      return "memo1: " + change.text;
+    case FormDisplay::Stock:
+      return "stock " + change.name + ": " + change.text;
+    case FormDisplay::Gmk:
+      return "gmk: " + change.text;
+    case FormDisplay::Method:
+      return "cmethod: " + change.text;
+    case FormDisplay::Message:
+      return "message: " + change.text;
+    case FormDisplay::Buttons:
+      return {};
+    case FormDisplay::Log:
+      return change.text;
   }
   return change.text;
 }
 
 const char* LogPriorityName(LogPriority priority) {
   switch (priority) {
-    case LogPriority::Error: return "error";
-    case LogPriority::Warning: return "warning";
-    case LogPriority::Notice: return "notice";
-    case LogPriority::Info: return "info";
-    case LogPriority::Debug: return "debug";
+    case LogPriority::Error:
+      return "error";
+    case LogPriority::Warning:
+      return "warning";
+    case LogPriority::Notice:
+      return "notice";
+    case LogPriority::Info:
+      return "info";
+    case LogPriority::Debug:
+      return "debug";
   }
   return "notice";
 }
@@ -108,12 +125,18 @@ std::optional<LogPriority> ParseLogLevel(std::string_view text) {
   std::string lower;
   for (const char c : text) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   static constexpr std::array<std::pair<const char*, LogPriority>, 12> kNames = {{
-      {"error", LogPriority::Error},     {"err", LogPriority::Error},
-      {"3", LogPriority::Error},         {"warning", LogPriority::Warning},
-      {"warn", LogPriority::Warning},    {"4", LogPriority::Warning},
-      {"notice", LogPriority::Notice},   {"5", LogPriority::Notice},
-      {"info", LogPriority::Info},       {"6", LogPriority::Info},
-      {"debug", LogPriority::Debug},     {"7", LogPriority::Debug},
+      {"error", LogPriority::Error},
+      {"err", LogPriority::Error},
+      {"3", LogPriority::Error},
+      {"warning", LogPriority::Warning},
+      {"warn", LogPriority::Warning},
+      {"4", LogPriority::Warning},
+      {"notice", LogPriority::Notice},
+      {"5", LogPriority::Notice},
+      {"info", LogPriority::Info},
+      {"6", LogPriority::Info},
+      {"debug", LogPriority::Debug},
+      {"7", LogPriority::Debug},
   }};
   for (const auto& [name, priority] : kNames) {
     if (lower == name) return priority;
@@ -149,8 +172,7 @@ LogStyle StandardErrorStyle() {
   if (stream == nullptr) return LogStyle::Plain;
   struct stat info {};
   if (fstat(STDERR_FILENO, &info) != 0) return LogStyle::Plain;
-  const std::string mine =
-      std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+  const std::string mine = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
   return mine == stream ? LogStyle::Journal : LogStyle::Plain;
 }
 
@@ -172,8 +194,8 @@ void JournalLog::Write(LogPriority priority, std::string_view text) {
     // One reading of the clock per line, so that a line written at midnight cannot carry one
     // day's date with the next day's time.
     const LocalDateTime now = clock_.Local();
-    line = Clock::FormatDate(now) + " " + Clock::FormatTime(now) + " " +
-           LogPriorityName(priority) + " ";
+    line = Clock::FormatDate(now) + " " + Clock::FormatTime(now) + " " + LogPriorityName(priority) +
+           " ";
   }
   line += JournalText(text);
   line += '\n';

@@ -3,9 +3,8 @@
 // by modemsim --replay to a fresh module on a fresh database holding the same rows. The
 // dialogue and the rows come out the same; a changed setting or rule is caught at the command
 // where the dialogue departs.
-#include <signal.h>
-
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <fstream>
@@ -82,8 +81,9 @@ class Outlet {
            "\n" +
            t.Dump("SELECT modul, pengirim, pesan, baru FROM logtrxsms ORDER BY modul, idlog") +
            "\n" +
-           t.Dump("SELECT namamodul, statrun, autorun, lokasifile, ceksaldo FROM modulaktif"
-                  " ORDER BY namamodul");
+           t.Dump(
+               "SELECT namamodul, statrun, autorun, lokasifile, ceksaldo FROM modulaktif"
+               " ORDER BY namamodul");
   }
 
   TestDatabase t;
@@ -151,9 +151,9 @@ TEST(ReplayEndToEndTest, TheDemoOutletReplaysToTheSameDialogueAndRowsAndCatchesA
     modems[module.name] = StartSim(module.port, SourceFile(module.scenario));
     outlet.Start(module.name, *modems[module.name]);
   }
-  ASSERT_EQ(outlet.t.WaitForValue("SELECT COUNT(*) FROM penjualanproduk WHERE status=''", "0",
-                                  90000),
-            "0");
+  ASSERT_EQ(
+      outlet.t.WaitForValue("SELECT COUNT(*) FROM penjualanproduk WHERE status=''", "0", 90000),
+      "0");
   // A cycle more, so that the balance requests after the last sales are in the recording.
   std::this_thread::sleep_for(std::chrono::seconds(3));
   outlet.StopAll();
@@ -168,8 +168,9 @@ TEST(ReplayEndToEndTest, TheDemoOutletReplaysToTheSameDialogueAndRowsAndCatchesA
   // twice more, once with another product code for the supplier (a setting) and once
   // without the rule that reads its success replies.
   Outlet desk;
-  Outlet other_code("UPDATE hostproduk SET idprodukhost='P10B' WHERE idproduk='X10' AND"
-                    " idserver='HOSTA';");
+  Outlet other_code(
+      "UPDATE hostproduk SET idprodukhost='P10B' WHERE idproduk='X10' AND"
+      " idserver='HOSTA';");
   Outlet no_rule("DELETE FROM settinggetsn WHERE idproduk='X10' AND tipepesan='SUKSES';");
   std::map<std::string, std::unique_ptr<SimHarness>> replays;
   for (const DemoModule& module : kModules) {

@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
   // that cannot be written is shown in the first status-bar panel.
   const LogSettings log_settings =
       ReadLogSettings([](const char* name) -> const char* { return std::getenv(name); });
-  for (const std::string& problem : log_settings.problems) std::cerr << "tovalink: " << problem << "\n";
+  for (const std::string& problem : log_settings.problems)
+    std::cerr << "tovalink: " << problem << "\n";
   TermiosPort device;
   TracingPort port(
       device, clock, [&] { return TraceSettingsFor(log_settings, form.csumber); },

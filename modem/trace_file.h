@@ -40,8 +40,8 @@ class TraceFile {
   const int64_t max_bytes_;
   const std::string header_;
   std::mutex mutex_;
-  int fd_ = -1;         // guarded by mutex_
-  int64_t size_ = 0;    // guarded by mutex_: bytes in the current file
+  int fd_ = -1;       // guarded by mutex_
+  int64_t size_ = 0;  // guarded by mutex_: bytes in the current file
 };
 
 }  // namespace tovalink

@@ -63,10 +63,18 @@ std::string EscapeTraceField(std::string_view bytes) {
   for (const char c : bytes) {
     const auto byte = static_cast<unsigned char>(c);
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
       default:
         if (byte < 0x20 || byte >= 0x7F) {
           char hex[5];
@@ -104,7 +112,8 @@ std::string UnescapeTraceField(std::string_view field) {
 }
 
 std::string FormatTraceLine(const TraceEvent& event) {
-  std::string line = event.when + "\t" + std::to_string(event.ms) + "\t" + TraceKindName(event.kind);
+  std::string line =
+      event.when + "\t" + std::to_string(event.ms) + "\t" + TraceKindName(event.kind);
   for (const std::string& field : event.fields) {
     line += '\t';
     line += EscapeTraceField(field);
@@ -119,8 +128,8 @@ std::optional<TraceEvent> ParseTraceLine(std::string_view line) {
   std::vector<std::string_view> columns;
   for (size_t at = 0;;) {
     const size_t tab = line.find('\t', at);
-    columns.push_back(line.substr(at, tab == std::string_view::npos ? std::string_view::npos
-                                                                    : tab - at));
+    columns.push_back(
+        line.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at));
     if (tab == std::string_view::npos) break;
     at = tab + 1;
   }
@@ -139,7 +148,8 @@ std::optional<TraceEvent> ParseTraceLine(std::string_view line) {
     event.when = std::string(columns[0]);
     event.ms = value;
     event.kind = info.kind;
-    for (size_t n = 3; n < columns.size(); ++n) event.fields.push_back(UnescapeTraceField(columns[n]));
+    for (size_t n = 3; n < columns.size(); ++n)
+      event.fields.push_back(UnescapeTraceField(columns[n]));
     return event;
   }
   return std::nullopt;

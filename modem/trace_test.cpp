@@ -68,10 +68,10 @@ TEST(TraceFormat, EveryByteComesBackFromItsLine) {
   EXPECT_EQ(trace.events, std::vector<TraceEvent>(std::begin(events), std::end(events)));
   EXPECT_EQ(trace.unreadable, 1u);
 
-  for (const char* line : {"", "# comment", "2026-03-02 09:30:00.001\t1\tWRITE",
-                           "2026-03-02 09:30:00\t1\tWRITE\tx", "2026-03-02 09:30:00.001\t-1\tREAD\tx",
-                           "2026-03-02 09:30:00.001\t1\tSEND\tx", "2026-03-02 09:30:00.001\tx\tCLOSE",
-                           "2026-03-02 09:30:00.001\t1\tOPEN\t/dev/x\t9600"}) {
+  for (const char* line :
+       {"", "# comment", "2026-03-02 09:30:00.001\t1\tWRITE", "2026-03-02 09:30:00\t1\tWRITE\tx",
+        "2026-03-02 09:30:00.001\t-1\tREAD\tx", "2026-03-02 09:30:00.001\t1\tSEND\tx",
+        "2026-03-02 09:30:00.001\tx\tCLOSE", "2026-03-02 09:30:00.001\t1\tOPEN\t/dev/x\t9600"}) {
     EXPECT_FALSE(ParseTraceLine(line)) << line;
   }
   // An escape that no writer makes is kept as it stands.
@@ -105,11 +105,11 @@ TEST(TraceFormat, TimesAPersonGives) {
     const char* time;
     std::optional<int> order;
   };
-  for (const Case& c : {Case{"09:30", 0}, Case{"09:30:15", 0}, Case{"09:31", -1},
-                        Case{"09:29:59", 1}, Case{"2026-03-02", 0}, Case{"2026-03-01 23:00", 1},
-                        Case{"2026-03-02 09:30:16", -1}, Case{"9:30", std::nullopt},
-                        Case{"", std::nullopt}, Case{"09:30:15.250", std::nullopt},
-                        Case{"2026-03-02T09:30", std::nullopt}}) {
+  for (const Case& c :
+       {Case{"09:30", 0}, Case{"09:30:15", 0}, Case{"09:31", -1}, Case{"09:29:59", 1},
+        Case{"2026-03-02", 0}, Case{"2026-03-01 23:00", 1}, Case{"2026-03-02 09:30:16", -1},
+        Case{"9:30", std::nullopt}, Case{"", std::nullopt}, Case{"09:30:15.250", std::nullopt},
+        Case{"2026-03-02T09:30", std::nullopt}}) {
     EXPECT_EQ(CompareTraceTime(when, c.time), c.order) << c.time;
   }
 }
@@ -118,9 +118,7 @@ TEST(TraceFile, KeepsTwoBoundedFilesOfTheLatestLines) {
   TraceFolder folder;
   const std::string path = folder.File("M1.trace");
   const std::string header = "# header\n";
-  {
-    std::ofstream(path) << "# an earlier run\nold line\n";
-  }
+  { std::ofstream(path) << "# an earlier run\nold line\n"; }
   TraceFile file(path, 200, header);
   std::string all;
   for (int n = 0; n < 40; ++n) {
@@ -158,7 +156,10 @@ TEST(TracingPort, RecordsTheDialogueWithItsTimesAndForwardsIt) {
   TraceFolder folder;
   std::vector<std::string> problems;
   TracingPort port(
-      device, clock, [&] { return TraceSettings{folder.File("M1.trace"), 1 << 20, "M1"}; },
+      device, clock,
+      [&] {
+        return TraceSettings{folder.File("M1.trace"), 1 << 20, "M1"};
+      },
       [&](const std::string& text) { problems.push_back(text); });
   std::string received;
   std::vector<LineEvent> lines;
@@ -193,17 +194,18 @@ TEST(TracingPort, RecordsTheDialogueWithItsTimesAndForwardsIt) {
   const std::string trace = ReadAll(folder.File("M1.trace"));
   EXPECT_EQ(trace.substr(0, trace.find("\n2026")),
             TraceHeader("M1").substr(0, TraceHeader("M1").size() - 1));
-  EXPECT_EQ(trace.substr(trace.find("\n2026") + 1),
-            "2026-03-02 09:30:00.000\t0\tOPENFAIL\t/dev/tovalink/COM7\tcannot open /dev/tovalink/COM7\n"
-            "2026-03-02 09:30:00.000\t0\tOPEN\t/dev/tovalink/COM7\t115200\t1\n"
-            "2026-03-02 09:30:00.005\t5\tWRITE\tAT+CMGL=4\\r\n"
-            "2026-03-02 09:30:00.045\t45\tREAD\t\\r\\nOK\n"
-            "2026-03-02 09:30:00.052\t52\tREAD\t\\r\\n\n"
-            "2026-03-02 09:30:00.052\t52\tLINE\tRLSDCHANGE\n"
-            "2026-03-02 09:30:00.052\t52\tGONE\n"
-            "2026-03-02 09:30:00.052\t52\tWRITE\tAT\\r\n"
-            "2026-03-02 09:30:00.052\t52\tWRITEFAIL\tport no longer usable\n"
-            "2026-03-02 09:30:01.052\t1052\tCLOSE\n");
+  EXPECT_EQ(
+      trace.substr(trace.find("\n2026") + 1),
+      "2026-03-02 09:30:00.000\t0\tOPENFAIL\t/dev/tovalink/COM7\tcannot open /dev/tovalink/COM7\n"
+      "2026-03-02 09:30:00.000\t0\tOPEN\t/dev/tovalink/COM7\t115200\t1\n"
+      "2026-03-02 09:30:00.005\t5\tWRITE\tAT+CMGL=4\\r\n"
+      "2026-03-02 09:30:00.045\t45\tREAD\t\\r\\nOK\n"
+      "2026-03-02 09:30:00.052\t52\tREAD\t\\r\\n\n"
+      "2026-03-02 09:30:00.052\t52\tLINE\tRLSDCHANGE\n"
+      "2026-03-02 09:30:00.052\t52\tGONE\n"
+      "2026-03-02 09:30:00.052\t52\tWRITE\tAT\\r\n"
+      "2026-03-02 09:30:00.052\t52\tWRITEFAIL\tport no longer usable\n"
+      "2026-03-02 09:30:01.052\t1052\tCLOSE\n");
   EXPECT_TRUE(problems.empty());
 }
 
@@ -214,7 +216,10 @@ TEST(TracingPort, ATraceThatCannotBeWrittenIsToldOnceAndNeverStopsThePort) {
   std::vector<std::string> problems;
   const std::string path = folder.File("later/M1.trace");
   TracingPort port(
-      device, clock, [&] { return TraceSettings{path, 1 << 20, "M1"}; },
+      device, clock,
+      [&] {
+        return TraceSettings{path, 1 << 20, "M1"};
+      },
       [&](const std::string& text) { problems.push_back(text); });
   port.Open("COM7", {});
   port.Write("AT\r");
@@ -228,7 +233,8 @@ TEST(TracingPort, ATraceThatCannotBeWrittenIsToldOnceAndNeverStopsThePort) {
   EXPECT_NE(ReadAll(path).find("\tWRITE\tATE0\\r\n"), std::string::npos);
 
   // Without a path nothing is recorded and everything still passes.
-  TracingPort untraced(device, clock, [] { return TraceSettings{}; }, nullptr);
+  TracingPort untraced(
+      device, clock, [] { return TraceSettings{}; }, nullptr);
   untraced.Close();
   untraced.Open("COM7", {});
   untraced.Write("AT\r");

@@ -22,8 +22,8 @@ std::string When(Clock& clock) {
 std::string TraceHeader(const std::string& module) {
   return "# Tovalink field trace, format " + std::to_string(kTraceFormatVersion) +
          " (modemsim --help describes it; modemsim --replay plays it back)\n"
-         "# module " + module + ", program version " TOVALINK_VERSION ", process " +
-         std::to_string(::getpid()) +
+         "# module " +
+         module + ", program version " TOVALINK_VERSION ", process " + std::to_string(::getpid()) +
          "\n"
          "# columns: local time, milliseconds since the trace began, event, fields\n";
 }
@@ -112,8 +112,7 @@ void TracingPort::SetReceiveHandler(ReceiveHandler handler) {
 
 void TracingPort::SetLineHandler(LineHandler handler) {
   real_.SetLineHandler([this, handler = std::move(handler)](LineEvent event) {
-    Record(TraceKind::Line,
-           {event == LineEvent::CarrierDetectChanged ? "RLSDCHANGE" : "80FULL"});
+    Record(TraceKind::Line, {event == LineEvent::CarrierDetectChanged ? "RLSDCHANGE" : "80FULL"});
     if (handler) handler(event);
   });
 }

@@ -28,9 +28,9 @@
 namespace tovalink {
 
 struct TraceSettings {
-  std::string path;  // the trace file; "" records nothing
+  std::string path;                     // the trace file; "" records nothing
   int64_t max_bytes = 8 * 1024 * 1024;  // each of the two files
-  std::string module;  // named in the header
+  std::string module;                   // named in the header
 };
 
 class TracingPort : public SerialPort {
@@ -64,7 +64,7 @@ class TracingPort : public SerialPort {
   ProblemFn problem_;
   const int64_t origin_ms_;
 
-  mutable std::mutex file_mutex_;        // guards file_ (set once, at the first open)
+  mutable std::mutex file_mutex_;  // guards file_ (set once, at the first open)
   std::unique_ptr<TraceFile> file_;
   mutable std::atomic<bool> failing_{false};
   mutable std::atomic<bool> gone_recorded_{false};

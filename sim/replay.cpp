@@ -96,8 +96,8 @@ void Replay::ReportDeparture() {
   pending_.clear();
   const TraceEvent& recorded = exchanges_[next_].write;
   state_ = State::Departed;
-  io_.Record("REPLAY", {"DEPART", std::to_string(next_ + 1), recorded.when, recorded.bytes(),
-                        written});
+  io_.Record("REPLAY",
+             {"DEPART", std::to_string(next_ + 1), recorded.when, recorded.bytes(), written});
   departure_ = "the module departs from the recording at command " + std::to_string(next_ + 1) +
                " of " + std::to_string(exchanges_.size()) + " (recorded at " + recorded.when +
                "): the recording has " + Quoted(recorded.bytes()) + ", the module wrote " +

@@ -59,9 +59,9 @@ class Replay {
   SimIo& io_;
   SayFn say_;
   State state_ = State::Playing;
-  size_t next_ = 0;       // the recorded command the module's next bytes should be
-  std::string pending_;   // what the module wrote that is not matched yet
-  std::string departure_; // the sentence of the departure, once reported
+  size_t next_ = 0;        // the recorded command the module's next bytes should be
+  std::string pending_;    // what the module wrote that is not matched yet
+  std::string departure_;  // the sentence of the departure, once reported
 };
 
 }  // namespace tovalink::sim

@@ -38,9 +38,9 @@ std::vector<TraceEvent> Events() {
 
 class ReplayTest : public ::testing::Test {
  protected:
-  explicit ReplayTest() : replay(RunFrom(Events(), ""), io, [this](const std::string& text) {
-                            said.push_back(text);
-                          }) {}
+  explicit ReplayTest()
+      : replay(RunFrom(Events(), ""), io,
+               [this](const std::string& text) { said.push_back(text); }) {}
   FakeSimIo io;
   std::vector<std::string> said;
   Replay replay;

@@ -1,7 +1,8 @@
 #pragma once
 // Starts modemsim as a child process for end-to-end tests: in a fresh temporary folder, with
-// an optional scenario (or a field trace to replay), waits until its port link COM<N> is there, stops it with SIGTERM and
-// reads its transcript. Point a module at it with TOVALINK_PORT_DIR=Dir() and cport=N.
+// an optional scenario (or a field trace to replay), waits until its port link COM<N> is there,
+// stops it with SIGTERM and reads its transcript. Point a module at it with TOVALINK_PORT_DIR=Dir()
+// and cport=N.
 //
 // Transcript lines, one per event, flushed as written:
 //   <ms since start>\t<kind>\t<field>[\t<field>...]
