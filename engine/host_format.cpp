@@ -94,6 +94,7 @@ void HostFormatChannel::RunSale(Module& module, const Sale& sale) {
     balance_text = CollectReplies(module, ReplyOptions{}).last_text;
   }
   module.form.SetMsaldo(balance_text);
+  if (!balance_text.empty()) module.form.Log(LogPriority::Notice, "Saldo: " + balance_text);
 }
 
 }  // namespace

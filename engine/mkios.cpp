@@ -213,6 +213,7 @@ void MkiosChannel::RunSale(Module& module, const Sale& sale) {
     }
   }
   form.SetMsaldo(balance_text);
+  if (!balance_text.empty()) form.Log(LogPriority::Notice, "Saldo: " + balance_text);
 }
 
 }  // namespace
