@@ -23,9 +23,12 @@ TEST(JournalLogTest, EachDisplayHasItsPriority) {
   using D = FormDisplay;
   const Case cases[] = {
       {{D::Message, 0, "", "Modem ERROR COM7"}, P::Error, "message: Modem ERROR COM7"},
-      {{D::Message, 0, "", "Peringatan: dbsetting.txt dapat dibaca pengguna lain"}, P::Warning,
+      {{D::Message, 0, "", "Peringatan: dbsetting.txt dapat dibaca pengguna lain"},
+       P::Warning,
        "message: Peringatan: dbsetting.txt dapat dibaca pengguna lain"},
-      {{D::StatusPanel, 0, "", "Database terputus: gone"}, P::Error, "status0: Database terputus: gone"},
+      {{D::StatusPanel, 0, "", "Database terputus: gone"},
+       P::Error,
+       "status0: Database terputus: gone"},
       {{D::StatusPanel, 0, "", "Status modul tidak tertulis: gone"}, P::Error, ""},
       {{D::StatusPanel, 0, "", "Transaksi 12 tanpa status: gone"}, P::Error, ""},
       {{D::StatusPanel, 0, "", "ERRINSERT logtrxsms"}, P::Error, ""},
@@ -136,9 +139,13 @@ TEST(JournalLogTest, SettingsFromTheEnvironment) {
     const char* text;
     int64_t bytes;
   };
-  for (const Size& c : std::initializer_list<Size>{
-           {"512K", 512 * 1024}, {"2m", 2 * 1024 * 1024}, {"70000", 70000}, {"2048M", -1},
-           {"M", -1}, {"1.5M", -1}, {"-100K", -1}}) {
+  for (const Size& c : std::initializer_list<Size>{{"512K", 512 * 1024},
+                                                   {"2m", 2 * 1024 * 1024},
+                                                   {"70000", 70000},
+                                                   {"2048M", -1},
+                                                   {"M", -1},
+                                                   {"1.5M", -1},
+                                                   {"-100K", -1}}) {
     const LogSettings settings = read({{"TOVALINK_TRACE_SIZE", c.text}});
     EXPECT_EQ(settings.trace_bytes, c.bytes < 0 ? kDefaultTraceBytes : c.bytes) << c.text;
     EXPECT_EQ(settings.problems.size(), c.bytes < 0 ? 1u : 0u) << c.text;
