@@ -13,7 +13,10 @@
 // modem sent before the run's first command, or after a close, fell on a closed or
 // just-opened port and are left out too.
 //
-// Transcript (besides TX for the bytes sent): RX for each command as recorded and matched;
+// A long SMS's parts carry a reference that the module draws at random: a submission that
+// differs from the recorded one only there is the same command.
+//
+// Transcript (besides TX for the bytes sent): RX for each command matched, as written;
 // REPLAY DEPART <command number> <recorded time> <recorded command> <command written>,
 // REPLAY END <commands> once the recording is played out, REPLAY BEYOND <bytes> for what
 // the module writes after the end. `say` is told the departure and the end in a sentence.
@@ -51,11 +54,14 @@ class Replay {
   std::string Summary() const;
 
  private:
+  // How many leading bytes of `written` are those of recorded command `command`.
+  size_t SameUpTo(const std::string& written, size_t command) const;
   void Play(const TraceExchange& exchange);
   void Depart();
   void ReportDeparture();
 
   std::vector<TraceExchange> exchanges_;
+  std::vector<std::vector<size_t>> free_digits_;  // per command: its reference's digits
   SimIo& io_;
   SayFn say_;
   State state_ = State::Playing;

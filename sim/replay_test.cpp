@@ -110,6 +110,35 @@ TEST_F(ReplayTest, TheFirstCommandThatDiffersIsReportedWithBothTexts) {
   EXPECT_EQ(other.lines.back().second.back(), "ATZ");
 }
 
+TEST(ReplayCommand, ALongSmsIsTheSameWhateverItsReference) {
+  // One part of a long text: 16-bit reference 0005 (digits 28 to 31), part 1 of 2.
+  const std::string part = "007100048180210000AA0A06080400050201C8329B\x1A";
+  std::istringstream in("2026-03-02 09:30:00.000\t0\tOPEN\tCOM7\t115200\t1\n" +
+                        FormatTraceLine({"2026-03-02 09:30:00.010", 10, TraceKind::Write, {part}}) +
+                        "2026-03-02 09:30:00.500\t500\tREAD\t\\r\\n+CMGS: 7\\r\\nOK\\r\\n\n");
+  const std::vector<TraceEvent> run = ReadTrace(in).events;
+  struct Case {
+    std::string written;
+    Replay::State state;
+  };
+  std::string other_reference = part;
+  other_reference.replace(28, 4, "004F");
+  std::string other_text = part;
+  other_text.replace(36, 2, "C9");
+  std::string other_part = part;
+  other_part.replace(34, 2, "02");
+  for (const Case& c : {Case{part, Replay::State::Ended}, Case{other_reference, Replay::State::Ended},
+                        Case{other_text, Replay::State::Departed},
+                        Case{other_part, Replay::State::Departed}}) {
+    FakeSimIo io;
+    Replay replay(run, io, nullptr);
+    replay.Feed(c.written);
+    EXPECT_EQ(replay.state(), c.state) << c.written;
+    io.Advance(500);
+    EXPECT_EQ(io.Take(), c.state == Replay::State::Ended ? "\r\n+CMGS: 7\r\nOK\r\n" : "");
+  }
+}
+
 TEST(ReplayRun, ChosenByTheTimeOfItsOpening) {
   const std::vector<TraceEvent> events = Events();
   struct Case {
