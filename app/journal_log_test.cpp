@@ -3,12 +3,22 @@
 #include "app/journal_log.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 
+#include <chrono>
+#include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 #include "app/log_settings.h"
+#include "modem/trace_format.h"
+#include "sim/sim_harness.h"
 #include "testsupport/process.h"
+#include "testsupport/test_database.h"
 
 namespace tovalink {
 namespace {
@@ -169,6 +179,90 @@ TEST(JournalLogTest, SettingsFromTheEnvironment) {
     EXPECT_EQ(TraceSettingsFor(read({{"TOVALINK_TRACE", c.trace}}), c.module).path, c.path)
         << c.trace << " " << c.module;
   }
+}
+
+TEST(JournalLogTest, TheJournalIsToldFromATerminalByItsStream) {
+  struct stat err {};
+  ASSERT_EQ(fstat(2, &err), 0);
+  const std::string mine = std::to_string(err.st_dev) + ":" + std::to_string(err.st_ino);
+  const char* before = std::getenv("JOURNAL_STREAM");
+  const std::string kept = before == nullptr ? "" : before;
+  unsetenv("JOURNAL_STREAM");
+  EXPECT_EQ(StandardErrorStyle(), LogStyle::Plain);
+  setenv("JOURNAL_STREAM", mine.c_str(), 1);
+  EXPECT_EQ(StandardErrorStyle(), LogStyle::Journal);
+  // A service whose standard error was sent elsewhere keeps the variable of its stdout.
+  setenv("JOURNAL_STREAM", (mine + "1").c_str(), 1);
+  EXPECT_EQ(StandardErrorStyle(), LogStyle::Plain);
+  if (before == nullptr) {
+    unsetenv("JOURNAL_STREAM");
+  } else {
+    setenv("JOURNAL_STREAM", kept.c_str(), 1);
+  }
+}
+
+// tovalinkd as the service runs it: the default level, the trace in its working folder.
+TEST(JournalEndToEndTest, AnIdleModuleSaysLittleWithPrioritiesAndTracesItsDialogue) {
+  TestDatabase t;
+  t.Run("INSERT INTO modulaktif (namamodul, comm, caradial, tipemodem, autorun) VALUES"
+        " ('M1', '7', 'HOSTA', 'WAVECOM', 1);");
+  TempFolder folder;
+  const std::string program = CopyProgram(TOVALINKD_PATH, folder.path());
+  WriteSettingsFile(folder.path(), t.Name());
+  SimHarness sim("", 7);
+  RunningProgram module({program, "namamodul=M1"},
+                        {{"MYSQL_UNIX_PORT", TestDatabase::Socket()},
+                         {"TOVALINK_PORT_DIR", sim.Dir()},
+                         {"TOVALINK_LOG_LEVEL", ""},
+                         {"TOVALINK_TRACE", ""}},
+                        folder.path());
+  // Some five idle cycles, each a listing of the store.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (int listings = 0; listings < 5;) {
+    ASSERT_TRUE(module.Running()) << module.Err();
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << listings << " listings";
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    listings = 0;
+    for (const TranscriptLine& line : sim.Transcript()) {
+      listings += line.kind == "RX" && line.text() == "AT+CMGL=4";
+    }
+  }
+  module.Signal(SIGTERM);
+  ASSERT_EQ(module.Wait(5000), 0) << module.Err();
+
+  // Each line: the date, the time, the priority and the text; none of the dialogue.
+  const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (error|warning|notice) (.*))");
+  std::vector<std::string> texts;
+  std::istringstream lines(module.Err());
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, stamped)) << line;
+    texts.push_back(match[1].str() + " " + match[2].str().substr(0, 30));
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{"notice START M1 port 7",
+                                             "warning status0: Indeks belum ada: pen",
+                                             "notice SIGTERM", "notice STOP M1"}));
+
+  std::ifstream in(folder.path() + "/M1.trace");
+  const std::vector<TraceEvent> events = ReadTrace(in).events;
+  ASSERT_GE(events.size(), 4u);
+  EXPECT_EQ(events.front().kind, TraceKind::Open);
+  EXPECT_EQ(events.front().fields[0], sim.PortPath());
+  EXPECT_EQ(events[1].kind, TraceKind::Write);
+  EXPECT_EQ(events[1].bytes(), "ATE0\r");
+  EXPECT_EQ(events.back().kind, TraceKind::Close);
+  // What the modem heard is what the trace says the module wrote, in order (the simulator
+  // notes a command without its CR).
+  std::vector<std::string> written, heard;
+  for (const TraceEvent& event : events) {
+    if (event.kind != TraceKind::Write) continue;
+    const std::string& bytes = event.bytes();
+    written.push_back(bytes.back() == '\r' ? bytes.substr(0, bytes.size() - 1) : bytes);
+  }
+  for (const TranscriptLine& line : sim.Transcript()) {
+    if (line.kind == "RX") heard.push_back(line.text());
+  }
+  EXPECT_EQ(written, heard);
 }
 
 }  // namespace
