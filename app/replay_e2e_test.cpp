@@ -57,20 +57,23 @@ class Outlet {
     WriteSettingsFile(folder_.path(), t.Name());
   }
 
-  // Starts module `name` against the modem of `sim`.
+  // Starts module `name` against the modem of `sim`, its trace TracePath(name).
   RunningProgram& Start(const std::string& name, const SimHarness& sim) {
     modules_[name] = std::make_unique<RunningProgram>(
         std::vector<std::string>{program_, "namamodul=" + name},
         std::map<std::string, std::string>{{"MYSQL_UNIX_PORT", TestDatabase::Socket()},
-                                           {"TOVALINK_PORT_DIR", sim.Dir()}});
+                                           {"TOVALINK_PORT_DIR", sim.Dir()},
+                                           {"TOVALINK_TRACE", TracePath(name)}});
     return *modules_[name];
+  }
+  std::string TracePath(const std::string& name) const {
+    return folder_.path() + "/" + name + ".trace";
   }
   // STOP for every module (SIGTERM), waited for.
   void StopAll() {
     for (auto& [name, module] : modules_) module->Signal(SIGTERM);
     for (auto& [name, module] : modules_) EXPECT_EQ(module->Wait(10000), 0) << module->Err();
   }
-  RunningProgram& Module(const std::string& name) { return *modules_.at(name); }
 
   // What the modules wrote to the outlet's tables, without the times of the day.
   std::string Rows() {
@@ -159,7 +162,7 @@ TEST(ReplayEndToEndTest, TheDemoOutletReplaysToTheSameDialogueAndRowsAndCatchesA
   const std::string rows = outlet.Rows();
   std::map<std::string, std::string> traces;
   for (const DemoModule& module : kModules) {
-    traces[module.name] = outlet.Module(module.name).TracePath();
+    traces[module.name] = outlet.TracePath(module.name);
     ASSERT_FALSE(RecordedCommands(traces[module.name]).empty()) << module.name;
   }
 
