@@ -204,8 +204,9 @@ TEST(JournalLogTest, TheJournalIsToldFromATerminalByItsStream) {
 // tovalinkd as the service runs it: the default level, the trace in its working folder.
 TEST(JournalEndToEndTest, AnIdleModuleSaysLittleWithPrioritiesAndTracesItsDialogue) {
   TestDatabase t;
-  t.Run("INSERT INTO modulaktif (namamodul, comm, caradial, tipemodem, autorun) VALUES"
-        " ('M1', '7', 'HOSTA', 'WAVECOM', 1);");
+  t.Run(
+      "INSERT INTO modulaktif (namamodul, comm, caradial, tipemodem, autorun) VALUES"
+      " ('M1', '7', 'HOSTA', 'WAVECOM', 1);");
   TempFolder folder;
   const std::string program = CopyProgram(TOVALINKD_PATH, folder.path());
   WriteSettingsFile(folder.path(), t.Name());

@@ -49,8 +49,10 @@ std::vector<size_t> ReferenceDigits(const std::string& command) {
   if (!skip(2)) return {};  // the first octet, the message reference
   const size_t destination_digits = static_cast<size_t>(octets[at]);
   if (!skip(2 + (destination_digits + 1) / 2)) return {};  // its length, type and digits
-  const int validity = (first >> 3) & 0x03;               // none, enhanced, relative, absolute
-  if (!skip(2 + (validity == 0 ? 0 : validity == 2 ? 1 : 7))) return {};  // PID, DCS, validity
+  // The protocol identifier, the coding, and the validity: none, enhanced, relative (one
+  // octet) or absolute.
+  const int validity = (first >> 3) & 0x03;
+  if (!skip(2 + (validity == 0 ? 0 : validity == 2 ? 1 : 7))) return {};
   if (!skip(1)) return {};  // the user-data length
   const size_t header_end = at + 1 + static_cast<size_t>(octets[at]);
   std::vector<size_t> digits;
@@ -103,8 +105,8 @@ size_t Replay::SameUpTo(const std::string& written, size_t command) const {
   size_t at = 0;
   for (; at < written.size() && at < expected.size(); ++at) {
     if (written[at] == expected[at]) continue;
-    const bool any_digit = HexValue(written[at]) >= 0 &&
-                           std::find(free.begin(), free.end(), at) != free.end();
+    const bool any_digit =
+        HexValue(written[at]) >= 0 && std::find(free.begin(), free.end(), at) != free.end();
     if (!any_digit) break;
   }
   return at;

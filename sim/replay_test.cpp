@@ -127,9 +127,9 @@ TEST(ReplayCommand, ALongSmsIsTheSameWhateverItsReference) {
   other_text.replace(36, 2, "C9");
   std::string other_part = part;
   other_part.replace(34, 2, "02");
-  for (const Case& c : {Case{part, Replay::State::Ended}, Case{other_reference, Replay::State::Ended},
-                        Case{other_text, Replay::State::Departed},
-                        Case{other_part, Replay::State::Departed}}) {
+  for (const Case& c :
+       {Case{part, Replay::State::Ended}, Case{other_reference, Replay::State::Ended},
+        Case{other_text, Replay::State::Departed}, Case{other_part, Replay::State::Departed}}) {
     FakeSimIo io;
     Replay replay(run, io, nullptr);
     replay.Feed(c.written);
