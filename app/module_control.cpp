@@ -107,6 +107,7 @@ ModuleControl::StartResult ModuleControl::Start() {
              app_end_, form_.csumber, form_.cport, std::move(modem)},
       std::move(channel), *journal_);
   worker_->Start();
+  form_.Log(LogPriority::Notice, "START " + form_.csumber + " port " + form_.cport);
   return StartResult::Running;
 }
 
@@ -135,6 +136,7 @@ void ModuleControl::Stop() {
   if (worker_) worker_->RequestEnd();
   form_.StopRequested = true;
   if (!BeginEnd()) return;
+  form_.Log(LogPriority::Notice, "STOP " + form_.csumber);
   timer_on_ = false;
   WriteEnd([this] {
     try {
@@ -169,6 +171,9 @@ void ModuleControl::TickStatements(TickFinding& finding) {
     if (rows.Count() > 0 && !rows.IsNull("autorun")) {
       const std::string autorun = rows.Text("autorun");
       finding.remote_stop = autorun == "0" || autorun == "2";
+      if (finding.remote_stop) {
+        form_.Log(LogPriority::Notice, "STOP dari modulaktif: autorun " + autorun);
+      }
     }
   } catch (const ConnectionLost&) {
     // An unreachable database only stops the heartbeat; the connection's observer says so.

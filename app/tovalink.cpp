@@ -1,10 +1,12 @@
 // tovalink: the module with its operator window and notification-area icon. Takes the same
 // command line as tovalinkd.
 #include <QApplication>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/log_settings.h"
 #include "app/main_window.h"
 #include "app/module_control.h"
 #include "app/options.h"
@@ -13,6 +15,7 @@
 #include "core/clock.h"
 #include "core/form.h"
 #include "modem/serial_port.h"
+#include "modem/tracing_port.h"
 #include "store/database.h"
 
 int main(int argc, char** argv) {
@@ -29,7 +32,16 @@ int main(int argc, char** argv) {
   Database db;
   Form form;
   RealClock clock;
-  TermiosPort port;
+  // The window keeps no journal; the field trace is the same as tovalinkd's, and a trace
+  // that cannot be written is shown in the first status-bar panel.
+  const LogSettings log_settings =
+      ReadLogSettings([](const char* name) -> const char* { return std::getenv(name); });
+  for (const std::string& problem : log_settings.problems)
+    std::cerr << "tovalink: " << problem << "\n";
+  TermiosPort device;
+  TracingPort port(
+      device, clock, [&] { return TraceSettingsFor(log_settings, form.csumber); },
+      [&form](const std::string& problem) { form.SetStatusPanel(0, problem); });
   ProcessEnd process_end;
   ModuleControl control(form, db, clock, port, process_end, ".");
   TFRMain window(form, db, control);

@@ -1,17 +1,20 @@
-// tovalinkd: the module without a window. Its displays go to standard error as timestamped
-// lines; SIGTERM and SIGINT act as STOP.
+// tovalinkd: the module without a window. Its displays go to standard error as journal lines
+// with their priorities (app/journal_log.h), its modem dialogue to the field trace
+// (modem/tracing_port.h); SIGTERM and SIGINT act as STOP.
 #include <pthread.h>
 #include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/index_check.h"
+#include "app/journal_log.h"
+#include "app/log_settings.h"
 #include "app/module_control.h"
 #include "app/options.h"
 #include "app/startup.h"
@@ -19,31 +22,8 @@
 #include "core/clock.h"
 #include "core/form.h"
 #include "modem/serial_port.h"
+#include "modem/tracing_port.h"
 #include "store/database.h"
-
-namespace {
-
-// Control bytes of modem texts shown readably on one line.
-std::string Printable(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (static_cast<unsigned char>(c) < ' ') {
-      static const char kHex[] = "0123456789ABCDEF";
-      out += "\\x";
-      out += kHex[(static_cast<unsigned char>(c) >> 4) & 15];
-      out += kHex[c & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace tovalink;
@@ -63,33 +43,11 @@ int main(int argc, char** argv) {
 
   Form form;
   RealClock clock;
-  std::mutex writer;
-  form.SetObserver([&](const FormChange& change) {
-    std::string line;
-    switch (change.what) {
-      case FormDisplay::Msaldo: line = "msaldo: " + change.text; break;
-      case FormDisplay::StatusPanel:
-        line = "status" + std::to_string(change.index) + ": " + change.text;
-        break;
-      case FormDisplay::Memo1: line = "memo1: " + change.text; break;
-      case FormDisplay::Stock: line = "stock " + change.name + ": " + change.text; break;
-      case FormDisplay::Gmk: line = "gmk: " + change.text; break;
-      case FormDisplay::Method:
-        line = "cmethod: " + change.text;
-        break;
-      case FormDisplay::Message: line = "message: " + change.text; break;
-      case FormDisplay::Buttons: return;
-      case FormDisplay::Log: line = change.text; break;
-    }
-    // One reading of the clock per line, so that a line written at midnight cannot carry one
-    // day's date with the next day's time. One write per line: standard error flushes after
-    // every insertion, and an idle module prints a few lines every cycle.
-    const LocalDateTime now = clock.Local();
-    const std::string text =
-        Clock::FormatDate(now) + " " + Clock::FormatTime(now) + " " + Printable(line) + "\n";
-    std::lock_guard lock(writer);
-    std::cerr << text;
-  });
+  const LogSettings log_settings =
+      ReadLogSettings([](const char* name) -> const char* { return std::getenv(name); });
+  JournalLog journal(std::cerr, clock, log_settings.level, StandardErrorStyle());
+  form.SetObserver([&journal](const FormChange& change) { journal.Show(change); });
+  for (const std::string& problem : log_settings.problems) form.Log(LogPriority::Warning, problem);
 
   Database db;
   const StartupOutcome outcome = RunStartup(form, db, ProgramFolder(), options.start_argument);
@@ -111,7 +69,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  TermiosPort port;
+  TermiosPort device;
+  TracingPort port(
+      device, clock, [&] { return TraceSettingsFor(log_settings, form.csumber); },
+      [&form](const std::string& problem) { form.Log(LogPriority::Warning, problem); });
   ProcessEnd process_end;
   ModuleControl control(form, db, clock, port, process_end, ".");
   ModuleControl::StartResult started = ModuleControl::StartResult::Aborted;
@@ -142,6 +103,7 @@ int main(int argc, char** argv) {
                            static_cast<long>(wait % 1000) * 1'000'000};
     const int signal_number = sigtimedwait(&stop_signals, nullptr, &timeout);
     if (signal_number == SIGTERM || signal_number == SIGINT) {
+      form.Log(LogPriority::Notice, signal_number == SIGTERM ? "SIGTERM" : "SIGINT");
       control.Stop();  // ends the program
       continue;
     }

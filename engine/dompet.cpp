@@ -228,6 +228,8 @@ void WalletSale::ReadRepliesAndBalance(NextStep from) {
   const ReplyReading balance = AskWalletBalance(module_);
   if (ModuleStopping(module_)) return;
   module_.form.SetMsaldo(balance.last_text);
+  if (!balance.last_text.empty())
+    module_.form.Log(LogPriority::Notice, "Saldo: " + balance.last_text);
 }
 
 class DompetChannel : public Channel {

@@ -99,6 +99,7 @@ void HostFormatChannel::RunSale(Module& module, SaleInHand& in_hand) {
     balance_text = CollectReplies(module, ReplyOptions{}).last_text;
   }
   module.form.SetMsaldo(balance_text);
+  if (!balance_text.empty()) module.form.Log(LogPriority::Notice, "Saldo: " + balance_text);
 }
 
 }  // namespace

@@ -216,6 +216,7 @@ void MkiosChannel::RunSale(Module& module, SaleInHand& in_hand) {
     }
   }
   form.SetMsaldo(balance_text);
+  if (!balance_text.empty()) form.Log(LogPriority::Notice, "Saldo: " + balance_text);
 }
 
 }  // namespace

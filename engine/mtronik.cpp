@@ -118,6 +118,8 @@ void RunBalanceWalk(Module& module, const std::string& pin) {
     if (passed) {
       const ReplyReading reading = ReadOperatorReplies(module, ReplyOptions{});
       if (!ModuleStopping(module)) module.form.SetMsaldo(reading.last_text);
+      if (!reading.last_text.empty())
+        module.form.Log(LogPriority::Notice, "Saldo: " + reading.last_text);
       return;
     }
   }

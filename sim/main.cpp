@@ -1,5 +1,6 @@
 // modemsim: a simulated modem on a pseudo-terminal, linked as <dir>/COM<N>, that plays an
-// operator from a scenario file and writes a transcript of the dialogue.
+// operator from a scenario file, or the modem of a field trace, and writes a transcript of
+// the dialogue.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,10 +17,13 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 
+#include "modem/trace_format.h"
 #include "sim/line_faults.h"
+#include "sim/replay.h"
 #include "sim/scenario.h"
 #include "sim/simulator.h"
 
@@ -32,6 +36,7 @@ void OnSignal(int) { g_stop = 1; }
 
 const char kUsage[] =
     R"(usage: modemsim [--dir DIR] [--port N] [--scenario FILE.json] [--transcript FILE]
+       modemsim [--dir DIR] [--port N] --replay TRACE [--from TIME] [--transcript FILE]
 
 A simulated modem on a pseudo-terminal. It links the terminal as DIR/COM<N>, answers the AT
 commands of the module (echo until "ATE0", the set-up commands, the message stores "ME" and
@@ -39,11 +44,23 @@ commands of the module (echo until "ATE0", the set-up commands, the message stor
 SIM-toolkit menu), "ERROR" to what it does not know, and plays the operator from the
 scenario. SIGTERM or SIGINT stops it and removes the link.
 
+With --replay it plays instead the modem of a module's field trace (the file NAME.trace in
+the module's working folder): each command the module writes is compared with the next
+command of the recording and answered with the bytes the real modem sent after it, with
+their recorded delays. The first command that differs is reported, on standard output and
+in the transcript, with both texts; from then on nothing is answered. A trace may hold
+several runs of its module: the replay plays the one that begins at the first opening of the
+port, or at the first at or after --from. When it stops, modemsim prints how far the module
+followed the recording, and exits 1 when it departed from it.
+
 Options:
   --dir DIR            folder of the link (default: $TOVALINK_PORT_DIR, else the current
                        folder); created when missing
   --port N             the port number: the link is COM<N> (default 1)
   --scenario FILE      a JSON scenario (below); without one the modem answers its defaults
+  --replay TRACE       a module's field trace to play back (instead of a scenario)
+  --from TIME          with --replay: the run that begins at the first opening of the port
+                       at or after TIME (hh:mm, hh:mm:ss or "yyyy-mm-dd hh:mm:ss")
   --transcript FILE    the transcript (default: DIR/modemsim-COM<N>.log)
   --help               this text
 
@@ -58,8 +75,15 @@ Transcript: one line per event, flushed as written:
   HANG node | STALLED command | REFUSED command reason | INPUT CANCELLED node),
   USSD (a session event: OPEN code-or-answer | ANSWER text | CLOSE session-or-none |
   CLOSED why), STOCK (SALE form destination denomination outcome | ASK busy-or-read
-  stock).
+  stock), REPLAY (DEPART number recorded-time recorded-command written-command | END
+  commands | BEYOND bytes written after the departure or the end).
   Fields escape \\, \t, \r, \n and other bytes outside printable ASCII as \xNN.
+
+Field trace (written by the module; one line per event, "#" lines are comments):
+  <yyyy-mm-dd hh:mm:ss.mmm>\t<ms since the trace began>\t<EVENT>[\t<field>...]
+  events: OPEN device baud handshake | OPENFAIL device error | CLOSE | WRITE bytes |
+  WRITEFAIL error | READ bytes (one chunk received) | LINE RLSDCHANGE-or-80FULL | GONE.
+  Fields escape as the transcript's.
 
 )";
 
@@ -146,6 +170,8 @@ int main(int argc, char** argv) {
   if (const char* env = std::getenv("TOVALINK_PORT_DIR"); env != nullptr) dir = env;
   int port = 1;
   std::string scenario_path;
+  std::string replay_path;
+  std::string replay_from;
   std::string transcript_path;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -165,6 +191,10 @@ int main(int argc, char** argv) {
       port = std::atoi(value().c_str());
     } else if (arg == "--scenario") {
       scenario_path = value();
+    } else if (arg == "--replay") {
+      replay_path = value();
+    } else if (arg == "--from") {
+      replay_from = value();
     } else if (arg == "--transcript") {
       transcript_path = value();
     } else {
@@ -174,6 +204,14 @@ int main(int argc, char** argv) {
   }
   if (port < 1) {
     std::cerr << "modemsim: --port must be a number from 1\n";
+    return 2;
+  }
+  if (!replay_path.empty() && !scenario_path.empty()) {
+    std::cerr << "modemsim: --replay plays a recording, --scenario an operator: give one\n";
+    return 2;
+  }
+  if (!replay_from.empty() && replay_path.empty()) {
+    std::cerr << "modemsim: --from chooses the run of a --replay\n";
     return 2;
   }
   if (dir.empty()) dir = ".";
@@ -188,6 +226,25 @@ int main(int argc, char** argv) {
   } catch (const std::exception& error) {
     std::cerr << "modemsim: " << scenario_path << ": " << error.what() << "\n";
     return 2;
+  }
+  std::vector<tovalink::TraceEvent> run;
+  if (!replay_path.empty()) {
+    std::ifstream in(replay_path, std::ios::binary);
+    if (!in) {
+      std::cerr << "modemsim: cannot read " << replay_path << "\n";
+      return 2;
+    }
+    const tovalink::Trace trace = tovalink::ReadTrace(in);
+    try {
+      run = tovalink::sim::RunFrom(trace.events, replay_from);
+    } catch (const std::exception& error) {
+      std::cerr << "modemsim: " << replay_path << ": " << error.what() << "\n";
+      return 2;
+    }
+    if (trace.unreadable > 0) {
+      std::cerr << "modemsim: " << replay_path << ": " << trace.unreadable
+                << " lines are not trace events and are left out\n";
+    }
   }
 
   std::FILE* transcript = std::fopen(transcript_path.c_str(), "w");
@@ -229,17 +286,32 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   PtyIo io(master, transcript);
-  tovalink::sim::LineFaults line(scenario.line, io);
-  tovalink::sim::Simulator simulator(std::move(scenario), line);
+  // The operator of a scenario behind its line, or the recorded modem of a trace.
+  std::unique_ptr<tovalink::sim::LineFaults> line;
+  std::unique_ptr<tovalink::sim::Simulator> simulator;
+  std::unique_ptr<tovalink::sim::Replay> replay;
+  if (replay_path.empty()) {
+    line = std::make_unique<tovalink::sim::LineFaults>(scenario.line, io);
+    simulator = std::make_unique<tovalink::sim::Simulator>(std::move(scenario), *line);
+  } else {
+    replay = std::make_unique<tovalink::sim::Replay>(run, io, [](const std::string& sentence) {
+      std::cout << "modemsim: " << sentence << std::endl;
+    });
+  }
   io.Record("READY", {link, terminal});
   std::cout << "modemsim: " << link << " -> " << terminal << std::endl;
-  simulator.Start();
-  line.Start();
+  if (replay) {
+    std::cout << "modemsim: replaying " << replay->Commands() << " commands of " << replay_path
+              << (run.empty() ? std::string() : " from " + run.front().when) << std::endl;
+  } else {
+    simulator->Start();
+    line->Start();
+  }
 
   char buffer[4096];
   bool linked = true;
   while (g_stop == 0) {
-    if (line.Vanished()) {
+    if (line && line->Vanished()) {
       // The modem is gone: the module's side of the terminal hangs up, and the link goes
       // with it, as the device node of a pulled-out modem does.
       if (linked) {
@@ -261,7 +333,14 @@ int main(int argc, char** argv) {
     if ((fds.revents & POLLOUT) != 0) io.Flush();
     if ((fds.revents & POLLIN) != 0) {
       const ssize_t got = ::read(master, buffer, sizeof buffer);
-      if (got > 0) simulator.Feed(std::string(buffer, static_cast<size_t>(got)));
+      if (got > 0) {
+        const std::string bytes(buffer, static_cast<size_t>(got));
+        if (replay) {
+          replay->Feed(bytes);
+        } else {
+          simulator->Feed(bytes);
+        }
+      }
     }
   }
 
@@ -277,5 +356,9 @@ int main(int argc, char** argv) {
     ::close(master);
   }
   std::fclose(transcript);
+  if (replay) {
+    std::cout << "modemsim: " << replay->Summary() << std::endl;
+    return replay->state() == tovalink::sim::Replay::State::Departed ? 1 : 0;
+  }
   return 0;
 }

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "modem/trace_format.h"
+
 namespace tovalink {
 
 namespace {
@@ -57,6 +59,10 @@ SimHarness::SimHarness(SimOptions options) : options_(std::move(options)) {
     if (!scenario_path.empty()) {
       args.push_back("--scenario");
       args.push_back(scenario_path.c_str());
+    }
+    if (!options_.replay_trace.empty()) {
+      args.push_back("--replay");
+      args.push_back(options_.replay_trace.c_str());
     }
     args.push_back(nullptr);
     execv(options_.modemsim.c_str(), const_cast<char* const*>(args.data()));
@@ -127,36 +133,7 @@ int SimHarness::Stop() {
   return exit_status_;
 }
 
-std::string SimHarness::Unescape(const std::string& field) {
-  std::string out;
-  for (size_t i = 0; i < field.size(); ++i) {
-    if (field[i] != '\\' || i + 1 == field.size()) {
-      out += field[i];
-      continue;
-    }
-    const char next = field[++i];
-    switch (next) {
-      case 'r':
-        out += '\r';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'x':
-        if (i + 2 < field.size()) {
-          out += static_cast<char>(std::stoi(field.substr(i + 1, 2), nullptr, 16));
-          i += 2;
-        }
-        break;
-      default:
-        out += next;
-    }
-  }
-  return out;
-}
+std::string SimHarness::Unescape(const std::string& field) { return UnescapeTraceField(field); }
 
 std::vector<TranscriptLine> SimHarness::Transcript() const {
   std::vector<TranscriptLine> lines;

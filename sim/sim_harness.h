@@ -1,7 +1,8 @@
 #pragma once
 // Starts modemsim as a child process for end-to-end tests: in a fresh temporary folder, with
-// an optional scenario, waits until its port link COM<N> is there, stops it with SIGTERM and
-// reads its transcript. Point a module at it with TOVALINK_PORT_DIR=Dir() and cport=N.
+// an optional scenario (or a field trace to replay), waits until its port link COM<N> is there,
+// stops it with SIGTERM and reads its transcript. Point a module at it with TOVALINK_PORT_DIR=Dir()
+// and cport=N.
 //
 // Transcript lines, one per event, flushed as written:
 //   <ms since start>\t<kind>\t<field>[\t<field>...]
@@ -25,6 +26,7 @@ namespace tovalink {
 struct SimOptions {
   int port = 1;
   std::string scenario_json;  // written to scenario.json in the folder when not empty
+  std::string replay_trace;   // a field trace to play back instead (modemsim --replay)
   std::string modemsim;       // the executable; default: the one built beside this library
   int start_timeout_ms = 5000;
 };

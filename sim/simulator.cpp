@@ -5,6 +5,8 @@
 #include <regex>
 #include <stdexcept>
 
+#include "modem/trace_format.h"
+
 namespace tovalink::sim {
 
 namespace {
@@ -50,35 +52,7 @@ std::map<std::string, std::string> Named(const RequestRule& rule,
 
 }  // namespace
 
-std::string EscapeField(const std::string& bytes) {
-  std::string out;
-  for (char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      default:
-        if (byte < 0x20 || byte >= 0x7F) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-          out += hex;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out;
-}
+std::string EscapeField(const std::string& bytes) { return EscapeTraceField(bytes); }
 
 Simulator::Simulator(Scenario scenario, SimIo& io)
     : scenario_(std::move(scenario)),

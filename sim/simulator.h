@@ -105,7 +105,7 @@ class Simulator {
   DialCodes dial_codes_;
 };
 
-// Transcript escaping: \\, \t, \r, \n and bytes outside printable ASCII as \xNN.
+// Transcript escaping: that of the field trace (modem/trace_format.h).
 std::string EscapeField(const std::string& bytes);
 
 }  // namespace tovalink::sim

@@ -80,6 +80,51 @@ text=Hello
 text_hex=48656C6C6F" -- "$tool" inbox --cdma
 input=/dev/null
 
+# A module's field trace: a listing with a message at 09:30, one with another message at
+# 09:31 (its reply in two chunks, a NUL of a noisy line in it), an empty one at 09:32, and a
+# CDMA phone's listing of another module.
+hello='0791261848540000040B912618325476F700006280508001022305C8329BFD06'
+tronik='00040ED0CD1655FE76A7D7000862805080010223060048006920AC'
+{
+  printf '# Tovalink field trace, format 1\n'
+  printf '2026-03-02 09:29:59.000\t0\tOPEN\t/dev/tovalink/COM7\t115200\t1\n'
+  printf '2026-03-02 09:30:00.000\t1000\tWRITE\tAT+CMGL=4\\r\n'
+  printf '2026-03-02 09:30:00.050\t1050\tREAD\t\\r\\n+CMGL: 3,1,,22\\r\\n%s\\r\\n\\r\\nOK\\r\\n\n' "$hello"
+  printf '2026-03-02 09:31:00.000\t61000\tWRITE\tAT+CMGL=4\\r\n'
+  printf '2026-03-02 09:31:00.050\t61050\tREAD\t\\r\\n+CMGL: 12,0,,30\\r\\n\\x00%s\n' "${tronik:0:20}"
+  printf '2026-03-02 09:31:00.070\t61070\tREAD\t%s\\r\\n\\r\\nOK\\r\\n\n' "${tronik:20}"
+  printf '2026-03-02 09:32:00.000\t121000\tWRITE\tAT+CMGL=4\\r\n'
+  printf '2026-03-02 09:32:00.050\t121050\tREAD\t\\r\\nOK\\r\\n\n'
+} > M1.trace
+{
+  printf '2026-03-02 09:40:00.000\t0\tWRITE\tAT+CMGL=0;\\r\n'
+  printf '2026-03-02 09:40:00.050\t50\tREAD\t+CMGL: 3,"REC READ"\\r\\n0A0812345678260105100000000005Hello\\r\\n\\r\\nOK\\r\\n\n'
+} > C1.trace
+tronik_out="count=1
+index=12
+sender=M-Tronik
+text=Hi¬
+text_hex=4869AC"
+hello_out="count=1
+index=3
+sender=0812345677
+text=Hello
+text_hex=48656C6C6F"
+check "the last listing of a trace that holds messages" 0 "listed=2026-03-02 09:31:00.000 AT+CMGL=4\r
+$tronik_out" -- "$tool" inbox --trace M1.trace
+check "the listing at a time" 0 "listed=2026-03-02 09:30:00.000 AT+CMGL=4\r
+$hello_out" -- "$tool" inbox --trace M1.trace --at 09:30:59
+check "a CDMA phone's listing from its trace" 0 "listed=2026-03-02 09:40:00.000 AT+CMGL=0;\r
+count=1
+index=3
+sender=0812345678
+text=Hello
+text_hex=48656C6C6F" -- "$tool" inbox --trace C1.trace
+check "no listing before a time" 1 "" -- "$tool" inbox --trace M1.trace --at 09:29
+check "a time that is no time" 2 "" -- "$tool" inbox --trace M1.trace --at 9.30
+check "no trace" 1 "" -- "$tool" inbox --trace missing.trace
+check "--at without a trace" 2 "" -- "$tool" inbox --at 09:30
+
 check "unknown command" 2 "" -- "$tool" bogus
 help="$("$tool" --help)" && [[ "$help" == Usage:* ]] && passes=$((passes + 1)) ||
   { failures=$((failures + 1)); echo "FAIL --help"; }

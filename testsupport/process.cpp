@@ -83,7 +83,17 @@ RunningProgram::RunningProgram(const std::vector<std::string>& argv,
   const int fd = mkstemp(name);
   if (fd >= 0) close(fd);
   err_path_ = name;
-  pid_ = Spawn(argv, environment, working_folder, "/dev/null", err_path_);
+  std::map<std::string, std::string> with_defaults = environment;
+  auto set_unless_given = [&](const std::string& variable, const std::string& value) {
+    if (with_defaults.count(variable) == 0 && std::getenv(variable.c_str()) == nullptr) {
+      with_defaults[variable] = value;
+      return true;
+    }
+    return false;
+  };
+  set_unless_given("TOVALINK_LOG_LEVEL", "debug");
+  if (set_unless_given("TOVALINK_TRACE", err_path_ + ".trace")) trace_path_ = err_path_ + ".trace";
+  pid_ = Spawn(argv, with_defaults, working_folder, "/dev/null", err_path_);
 }
 
 RunningProgram::~RunningProgram() {
@@ -92,6 +102,10 @@ RunningProgram::~RunningProgram() {
     Wait(5000);
   }
   std::remove(err_path_.c_str());
+  if (!trace_path_.empty()) {
+    std::remove(trace_path_.c_str());
+    std::remove((trace_path_ + ".1").c_str());
+  }
 }
 
 int RunningProgram::Wait(int timeout_ms) {

@@ -22,6 +22,10 @@ ProgramResult RunProgram(const std::vector<std::string>& argv,
 
 // A running program: started at once, stopped with a signal (SIGTERM by default) when asked or
 // when the object goes away. Its standard error is collected into a file.
+//
+// A module run this way tells its whole story: TOVALINK_LOG_LEVEL is "debug" and its field
+// trace (TOVALINK_TRACE) is a file of its own, TracePath(), removed with the object, unless
+// the test or the test's own environment sets them.
 class RunningProgram {
  public:
   RunningProgram(const std::vector<std::string>& argv,
@@ -37,11 +41,14 @@ class RunningProgram {
   bool Running();
   std::string Err() const;  // what it wrote to standard error so far
   int pid() const { return pid_; }
+  // The module's trace file (its older half is TracePath() + ".1"), "" when the test chose it.
+  const std::string& TracePath() const { return trace_path_; }
 
  private:
   int pid_ = -1;
   int status_ = -1;
   std::string err_path_;
+  std::string trace_path_;
 };
 
 // Copies a built program into `folder` (start-up reads dbsetting.txt beside the program).
